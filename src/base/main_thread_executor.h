@@ -1,0 +1,19 @@
+#pragma once
+
+// Where main-queue work runs in the real program: the UI thread's event loop. The Qt backend
+// provides one bound to its event loop; RunLoop is the plain standard-library version used by the
+// headless demo and the concurrency tests.
+
+#include <functional>
+
+namespace tovalo {
+
+class MainThreadExecutor {
+public:
+    virtual ~MainThreadExecutor() = default;
+    // Queues `job` to run on the main thread in a later turn of its loop. Any thread may call it.
+    virtual void post(std::function<void()> job) = 0;
+    virtual bool isMainThread() const = 0;
+};
+
+}  // namespace tovalo
