@@ -83,12 +83,20 @@ void ThreadedExecutor::timerLoop() {
 }
 
 bool ThreadedExecutor::wait(DispatchGroupState& group, std::optional<TimePoint> deadline) {
-    std::unique_lock lock(group.mutex);
-    if (!deadline) {
-        group.condition.wait(lock, [&group] { return group.count == 0; });
-        return true;
+    // A worker blocked here hands its place to another, so the work it waits for can run.
+    pool_.beginBlocking();
+    bool done = true;
+    {
+        std::unique_lock lock(group.mutex);
+        if (!deadline) {
+            group.condition.wait(lock, [&group] { return group.count == 0; });
+        } else {
+            done = group.condition.wait_until(lock, *deadline,
+                                              [&group] { return group.count == 0; });
+        }
     }
-    return group.condition.wait_until(lock, *deadline, [&group] { return group.count == 0; });
+    pool_.endBlocking();
+    return done;
 }
 
 void ThreadedExecutor::shutdown() {

@@ -1,5 +1,6 @@
 #include "base/worker_pool.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace tovalo {
@@ -8,32 +9,64 @@ namespace {
 // How long a surplus worker stays idle before leaving. Only real threads wait here; nothing
 // observable depends on it.
 constexpr auto kIdleTimeout = std::chrono::seconds(10);
+
+thread_local const WorkerPool* tCurrentPool = nullptr;
 }  // namespace
 
-WorkerPool::WorkerPool(std::size_t keepAlive, std::size_t maxThreads)
-    : keepAlive_(keepAlive), maxThreads_(maxThreads) {}
+std::size_t WorkerPool::defaultWidth() {
+    return std::max<std::size_t>(2, std::thread::hardware_concurrency());
+}
+
+WorkerPool::WorkerPool(std::size_t maxActive, std::size_t maxThreads)
+    : maxActive_(std::max<std::size_t>(1, maxActive)), maxThreads_(maxThreads) {}
 
 WorkerPool::~WorkerPool() { shutdown(); }
 
-void WorkerPool::submit(std::function<void()> job) {
-    {
-        std::lock_guard lock(mutex_);
-        if (stopping_) {
-            return;
-        }
-        jobs_.push_back(std::move(job));
-        if (idle_ >= jobs_.size() || threads_ >= maxThreads_) {
-            wake_.notify_one();
-            return;
-        }
+void WorkerPool::growLocked() {
+    if (jobs_.empty()) {
+        return;
+    }
+    if (idle_ > 0) {
+        wake_.notify_one();
+        return;
+    }
+    const std::size_t active = threads_ - idle_ - blocked_;
+    if (active < maxActive_ && threads_ < maxThreads_) {
         ++threads_;
-        // Workers are detached: each one counts itself out when it leaves, and shutdown waits for
+        // Workers are detached: each counts itself out when it leaves, and shutdown waits for
         // the count to reach zero.
         std::thread(&WorkerPool::workerLoop, this).detach();
     }
 }
 
+void WorkerPool::submit(std::function<void()> job) {
+    std::lock_guard lock(mutex_);
+    if (stopping_) {
+        return;
+    }
+    jobs_.push_back(std::move(job));
+    growLocked();
+}
+
+void WorkerPool::beginBlocking() {
+    if (tCurrentPool != this) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    ++blocked_;
+    growLocked();
+}
+
+void WorkerPool::endBlocking() {
+    if (tCurrentPool != this) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    --blocked_;
+}
+
 void WorkerPool::workerLoop() {
+    tCurrentPool = this;
     std::unique_lock lock(mutex_);
     for (;;) {
         if (jobs_.empty()) {
@@ -44,19 +77,22 @@ void WorkerPool::workerLoop() {
             const bool woke = wake_.wait_for(lock, kIdleTimeout,
                                              [this] { return stopping_ || !jobs_.empty(); });
             --idle_;
-            if (!woke && threads_ > keepAlive_) {
+            if (!woke && threads_ > maxActive_) {
                 break;
             }
             continue;
         }
         auto job = std::move(jobs_.front());
         jobs_.pop_front();
+        // More work waiting than this worker: let another start on it.
+        growLocked();
         lock.unlock();
         job();
         job = nullptr;
         lock.lock();
     }
     --threads_;
+    tCurrentPool = nullptr;
     if (threads_ == 0) {
         allExited_.notify_all();
     }
