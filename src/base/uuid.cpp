@@ -26,8 +26,15 @@ bool isDashPosition(std::size_t i) { return i == 8 || i == 13 || i == 18 || i ==
 
 Uuid Uuid::random() {
     // One engine seeded from the system's entropy source; the mutex makes it safe from any thread.
+    // A single 32-bit seed would allow only 2^32 sequences, so identifiers made on different
+    // machines would collide far sooner than 122 random bits promise: seed with 256 bits.
     static std::mutex mutex;
-    static std::mt19937_64 engine{std::random_device{}()};
+    static std::mt19937_64 engine = [] {
+        std::random_device device;
+        std::seed_seq seed{device(), device(), device(), device(),
+                           device(), device(), device(), device()};
+        return std::mt19937_64(seed);
+    }();
     Uuid uuid;
     {
         std::lock_guard lock(mutex);

@@ -3,7 +3,10 @@
 // A dynamically typed value: the shape of window-server records, report extras, analytics
 // properties and stored preferences. Null stands for "no value" inside lists and maps.
 
+#include <concepts>
 #include <cstdint>
+#include <limits>
+#include <type_traits>
 #include <map>
 #include <optional>
 #include <string>
@@ -23,9 +26,10 @@ public:
 
     Value() = default;
     Value(bool b) : storage_(b) {}
-    Value(std::int64_t i) : storage_(i) {}
-    Value(int i) : storage_(static_cast<std::int64_t>(i)) {}
-    Value(std::uint32_t i) : storage_(static_cast<std::int64_t>(i)) {}
+    // Any integer type; unsigned values beyond the 64-bit signed range saturate.
+    template <std::integral I>
+        requires(!std::same_as<I, bool>)
+    Value(I i) : storage_(toInt64(i)) {}
     Value(double d) : storage_(d) {}
     Value(std::string s) : storage_(std::move(s)) {}
     Value(const char* s) : storage_(std::string(s)) {}
@@ -67,6 +71,16 @@ public:
     friend bool operator==(const Value&, const Value&) = default;
 
 private:
+    template <std::integral I>
+    static std::int64_t toInt64(I i) {
+        if constexpr (std::is_unsigned_v<I> && sizeof(I) >= sizeof(std::int64_t)) {
+            constexpr auto kMax = static_cast<I>(std::numeric_limits<std::int64_t>::max());
+            return i > kMax ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(i);
+        } else {
+            return static_cast<std::int64_t>(i);
+        }
+    }
+
     Storage storage_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace tovalo {
 namespace {
 
@@ -12,6 +14,14 @@ TEST(ValueTest, NumbersConvertOnlyWhenExact) {
     EXPECT_EQ(Value(1e300).asInt(), std::nullopt);
     EXPECT_EQ(Value(true).asInt(), std::nullopt);
     EXPECT_EQ(Value("7").asInt(), std::nullopt);
+}
+
+TEST(ValueTest, IntegerTypesBecomeSixtyFourBitIntegers) {
+    EXPECT_EQ(Value(std::size_t{7}).asInt(), 7);
+    EXPECT_EQ(Value(std::uint32_t{4000000000u}).asInt(), 4000000000);
+    EXPECT_EQ(Value(std::numeric_limits<std::uint64_t>::max()).asInt(),
+              std::numeric_limits<std::int64_t>::max());
+    EXPECT_TRUE(Value(true).isBool());
 }
 
 TEST(ValueTest, StringListRequiresEveryElementToBeAString) {
