@@ -10,17 +10,17 @@
 namespace tovalo {
 
 class CancellationToken {
-public:
+  public:
     CancellationToken() : flag_(std::make_shared<std::atomic<bool>>(false)) {}
     bool isCancelled() const { return flag_->load(std::memory_order_acquire); }
 
-private:
+  private:
     friend class TaskHandle;
     std::shared_ptr<std::atomic<bool>> flag_;
 };
 
 class TaskHandle {
-public:
+  public:
     TaskHandle() = default;
     explicit TaskHandle(CancellationToken token) : token_(std::move(token)), valid_(true) {}
 
@@ -32,7 +32,7 @@ public:
     bool isCancelled() const { return valid_ && token_.isCancelled(); }
     const CancellationToken& token() const { return token_; }
 
-private:
+  private:
     CancellationToken token_;
     bool valid_ = false;
 };

@@ -13,7 +13,9 @@ ManualClock::ManualClock()
     : ticks_(std::chrono::duration_cast<TimePoint::duration>(kSteadyStart).count()),
       wallEpoch_(kWallEpoch) {}
 
-TimePoint ManualClock::now() const { return TimePoint(TimePoint::duration(ticks_.load())); }
+TimePoint ManualClock::now() const {
+    return TimePoint(TimePoint::duration(ticks_.load()));
+}
 
 WallTime ManualClock::wallNow() const {
     const auto elapsed = now().time_since_epoch() - kSteadyStart;

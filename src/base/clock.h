@@ -16,11 +16,15 @@ using WallTime = std::chrono::system_clock::time_point;
 constexpr Duration seconds(double s) {
     return Duration(static_cast<Duration::rep>(s * 1e9 + (s >= 0 ? 0.5 : -0.5)));
 }
-constexpr Duration milliseconds(double ms) { return seconds(ms / 1000.0); }
-constexpr double toSeconds(Duration d) { return static_cast<double>(d.count()) / 1e9; }
+constexpr Duration milliseconds(double ms) {
+    return seconds(ms / 1000.0);
+}
+constexpr double toSeconds(Duration d) {
+    return static_cast<double>(d.count()) / 1e9;
+}
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Monotonic time for delays, deadlines and intervals.
     virtual TimePoint now() const = 0;
@@ -29,14 +33,14 @@ public:
 };
 
 class SystemClock final : public Clock {
-public:
+  public:
     TimePoint now() const override { return std::chrono::steady_clock::now(); }
     WallTime wallNow() const override { return std::chrono::system_clock::now(); }
 };
 
 // Virtual time: moves only when told to. Thread-safe to read.
 class ManualClock final : public Clock {
-public:
+  public:
     ManualClock();
     TimePoint now() const override;
     WallTime wallNow() const override;
@@ -44,7 +48,7 @@ public:
     void advanceTo(TimePoint t);
     void advanceBy(Duration d) { advanceTo(now() + d); }
 
-private:
+  private:
     std::atomic<TimePoint::rep> ticks_;
     WallTime wallEpoch_;
 };

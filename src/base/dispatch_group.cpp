@@ -13,7 +13,9 @@ void DispatchGroup::enter() {
     ++state_->count;
 }
 
-void DispatchGroup::leave() { leave(*state_); }
+void DispatchGroup::leave() {
+    leave(*state_);
+}
 
 void DispatchGroup::leave(DispatchGroupState& state) {
     std::vector<std::pair<std::shared_ptr<DispatchQueue>, std::function<void()>>> ready;

@@ -13,7 +13,7 @@
 namespace tovalo {
 
 class DispatchGroup {
-public:
+  public:
     explicit DispatchGroup(std::shared_ptr<Executor> executor);
 
     void enter();
@@ -30,7 +30,7 @@ public:
 
     void notify(const std::shared_ptr<DispatchQueue>& queue, DispatchQueue::Task task);
 
-private:
+  private:
     static void leave(DispatchGroupState& state);
 
     std::shared_ptr<Executor> executor_;

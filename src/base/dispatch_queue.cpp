@@ -16,7 +16,7 @@ thread_local std::vector<const DispatchQueue*> tCurrentQueues;
 constexpr int kSerialBatch = 64;
 
 class CurrentQueueScope {
-public:
+  public:
     explicit CurrentQueueScope(const DispatchQueue* queue) { tCurrentQueues.push_back(queue); }
     ~CurrentQueueScope() { tCurrentQueues.pop_back(); }
     CurrentQueueScope(const CurrentQueueScope&) = delete;
@@ -32,15 +32,21 @@ const DispatchQueue* DispatchQueue::current() {
     return tCurrentQueues.empty() ? nullptr : tCurrentQueues.back();
 }
 
-bool DispatchQueue::isCurrent() const { return current() == this; }
+bool DispatchQueue::isCurrent() const {
+    return current() == this;
+}
 
 ExecutionTarget DispatchQueue::target() const {
     return kind_ == Kind::main ? ExecutionTarget::mainThread : ExecutionTarget::pool;
 }
 
-void DispatchQueue::async(Task task) { enqueue(std::move(task), false); }
+void DispatchQueue::async(Task task) {
+    enqueue(std::move(task), false);
+}
 
-void DispatchQueue::asyncBarrier(Task task) { enqueue(std::move(task), true); }
+void DispatchQueue::asyncBarrier(Task task) {
+    enqueue(std::move(task), true);
+}
 
 void DispatchQueue::enqueue(Task task, bool isBarrier) {
     std::deque<Job> toSubmit;

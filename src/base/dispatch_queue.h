@@ -20,7 +20,7 @@
 namespace tovalo {
 
 class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
-public:
+  public:
     enum class Kind { serial, concurrent, main };
     using Task = std::function<void()>;
 
@@ -61,7 +61,7 @@ public:
     Executor& executor() const { return *executor_; }
     const std::shared_ptr<Executor>& sharedExecutor() const { return executor_; }
 
-private:
+  private:
     struct Pending {
         Task task;
         bool isBarrier;

@@ -17,7 +17,9 @@ DispatchRuntime::DispatchRuntime(std::shared_ptr<Executor> executor)
 
 // Pending jobs and timers hold their queues, and queues hold the engine: shutting the engine
 // down breaks that cycle, so nothing outlives the runtime by accident.
-DispatchRuntime::~DispatchRuntime() { executor_->shutdown(); }
+DispatchRuntime::~DispatchRuntime() {
+    executor_->shutdown();
+}
 
 std::shared_ptr<DispatchQueue> DispatchRuntime::makeSerialQueue(std::string label) const {
     return std::make_shared<DispatchQueue>(std::move(label), DispatchQueue::Kind::serial,

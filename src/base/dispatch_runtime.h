@@ -14,7 +14,7 @@
 namespace tovalo {
 
 class DispatchRuntime {
-public:
+  public:
     // Real threads; main-queue work runs on `mainThread`.
     static std::shared_ptr<DispatchRuntime> makeThreaded(
         std::shared_ptr<MainThreadExecutor> mainThread);
@@ -35,7 +35,7 @@ public:
     Executor& executor() const { return *executor_; }
     const std::shared_ptr<Executor>& sharedExecutor() const { return executor_; }
 
-private:
+  private:
     std::shared_ptr<Executor> executor_;
     std::shared_ptr<DispatchQueue> mainQueue_;
 };

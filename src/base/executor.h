@@ -21,7 +21,7 @@ enum class ExecutionTarget {
 };
 
 class Executor {
-public:
+  public:
     using TimerId = std::uint64_t;
 
     virtual ~Executor() = default;

@@ -13,7 +13,7 @@ namespace tovalo {
 class NotificationCenter;
 
 class InMemoryPreferencesStore final : public PreferencesStore {
-public:
+  public:
     // `center` receives kDefaultsDidChangeNotification after every write; it may be null.
     explicit InMemoryPreferencesStore(NotificationCenter* center = nullptr) : center_(center) {}
 
@@ -25,7 +25,7 @@ public:
     // Every stored value, for assertions.
     std::map<std::string, Value, std::less<>> snapshot() const;
 
-private:
+  private:
     void didChange();
 
     NotificationCenter* center_;

@@ -9,7 +9,7 @@
 namespace tovalo {
 
 class MainThreadExecutor {
-public:
+  public:
     virtual ~MainThreadExecutor() = default;
     // Queues `job` to run on the main thread in a later turn of its loop. Any thread may call it.
     virtual void post(std::function<void()> job) = 0;

@@ -11,7 +11,7 @@
 namespace tovalo {
 
 class ManualDispatchRuntime final : public DispatchRuntime {
-public:
+  public:
     static std::shared_ptr<ManualDispatchRuntime> make();
 
     explicit ManualDispatchRuntime(std::shared_ptr<ManualExecutor> executor);
@@ -22,7 +22,7 @@ public:
     ManualExecutor& manualExecutor() const { return *manual_; }
     ManualClock& manualClock() const { return manual_->manualClock(); }
 
-private:
+  private:
     std::shared_ptr<ManualExecutor> manual_;
 };
 

@@ -15,7 +15,7 @@
 namespace tovalo {
 
 class ManualExecutor final : public Executor {
-public:
+  public:
     ManualExecutor() = default;
 
     const Clock& clock() const override { return clock_; }
@@ -43,7 +43,7 @@ public:
     std::size_t pendingTimerCount() const;
     std::optional<TimePoint> nextTimerDeadline() const;
 
-private:
+  private:
     // Fires the earliest timer due at or before `limit`; false when there is none.
     bool fireNextTimer(TimePoint limit);
 

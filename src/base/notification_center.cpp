@@ -28,7 +28,10 @@ void ObserverToken::reset() {
 
 struct NotificationCenter::Entry {
     std::string name;
-    std::shared_ptr<DispatchQueue> queue;  // null: deliver on the posting thread
+    // Weak: a delivery still waiting in the queue holds this entry, and a strong reference back
+    // to the queue would keep both alive forever if the queue never runs again.
+    std::weak_ptr<DispatchQueue> queue;
+    bool onPostingThread = true;
     Handler handler;
     std::atomic<bool> active{true};
 };
@@ -42,11 +45,15 @@ NotificationCenter::NotificationCenter(std::string label)
     : label_(std::move(label)), state_(std::make_shared<State>()) {}
 
 NotificationCenter::~NotificationCenter() {
-    std::lock_guard lock(state_->mutex);
-    for (auto& entry : state_->entries) {
+    std::vector<std::shared_ptr<Entry>> entries;
+    {
+        std::lock_guard lock(state_->mutex);
+        entries.swap(state_->entries);
+    }
+    // Handlers are destroyed outside the lock: what they own may remove other observers.
+    for (auto& entry : entries) {
         entry->active = false;
     }
-    state_->entries.clear();
 }
 
 ObserverToken NotificationCenter::addObserver(std::string name, Handler handler) {
@@ -63,7 +70,8 @@ ObserverToken NotificationCenter::add(std::string name, std::shared_ptr<Dispatch
                                       Handler handler) {
     auto entry = std::make_shared<Entry>();
     entry->name = std::move(name);
-    entry->queue = std::move(queue);
+    entry->onPostingThread = queue == nullptr;
+    entry->queue = queue;
     entry->handler = std::move(handler);
     {
         std::lock_guard lock(state_->mutex);
@@ -108,14 +116,14 @@ void NotificationCenter::post(Notification notification) {
         if (!entry->active) {
             continue;
         }
-        if (entry->queue) {
-            entry->queue->async([entry, shared] {
+        if (entry->onPostingThread) {
+            entry->handler(*shared);
+        } else if (auto queue = entry->queue.lock()) {
+            queue->async([entry, shared] {
                 if (entry->active) {
                     entry->handler(*shared);
                 }
             });
-        } else {
-            entry->handler(*shared);
         }
     }
 }

@@ -33,7 +33,7 @@ struct Notification {
 // the observer's own delivery; once `reset()` returns, the observer is never called again from
 // a delivery that starts later.
 class ObserverToken {
-public:
+  public:
     ObserverToken() = default;
     explicit ObserverToken(std::function<void()> remover) : remover_(std::move(remover)) {}
     ObserverToken(ObserverToken&& other) noexcept : remover_(std::move(other.remover_)) {
@@ -47,12 +47,12 @@ public:
     void reset();
     bool isActive() const { return static_cast<bool>(remover_); }
 
-private:
+  private:
     std::function<void()> remover_;
 };
 
 class NotificationCenter {
-public:
+  public:
     using Handler = std::function<void(const Notification&)>;
 
     explicit NotificationCenter(std::string label = "default");
@@ -72,7 +72,7 @@ public:
 
     const std::string& label() const { return label_; }
 
-private:
+  private:
     struct Entry;
     struct State;
     ObserverToken add(std::string name, std::shared_ptr<DispatchQueue> queue, Handler handler);

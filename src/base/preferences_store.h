@@ -18,7 +18,7 @@ namespace tovalo {
 inline constexpr const char* kDefaultsDidChangeNotification = "defaultsDidChange";
 
 class PreferencesStore {
-public:
+  public:
     virtual ~PreferencesStore() = default;
 
     // The stored value, or nullopt when the key is absent.

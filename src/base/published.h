@@ -20,7 +20,7 @@ namespace tovalo {
 
 template <typename T>
 class Published {
-public:
+  public:
     using Observer = std::function<void(const T&)>;
 
     explicit Published(T initial = T{}) : state_(std::make_shared<State>(std::move(initial))) {}
@@ -91,7 +91,7 @@ public:
         });
     }
 
-private:
+  private:
     struct Entry {
         Observer observer;
         std::atomic<bool> active{true};

@@ -72,7 +72,9 @@ RepeatingTimer::RepeatingTimer(std::shared_ptr<DispatchQueue> queue, Duration in
     state_->schedule();
 }
 
-RepeatingTimer::~RepeatingTimer() { cancel(); }
+RepeatingTimer::~RepeatingTimer() {
+    cancel();
+}
 
 void RepeatingTimer::cancel() {
     Executor::TimerId id = 0;
@@ -89,7 +91,11 @@ bool RepeatingTimer::isActive() const {
     return !state_->cancelled;
 }
 
-Duration RepeatingTimer::interval() const { return state_->interval; }
-Duration RepeatingTimer::tolerance() const { return state_->tolerance; }
+Duration RepeatingTimer::interval() const {
+    return state_->interval;
+}
+Duration RepeatingTimer::tolerance() const {
+    return state_->tolerance;
+}
 
 }  // namespace tovalo

@@ -12,7 +12,7 @@
 namespace tovalo {
 
 class RepeatingTimer {
-public:
+  public:
     RepeatingTimer(std::shared_ptr<DispatchQueue> queue, Duration interval, Duration tolerance,
                    std::function<void()> handler);
     ~RepeatingTimer();
@@ -26,7 +26,7 @@ public:
     Duration interval() const;
     Duration tolerance() const;
 
-private:
+  private:
     struct State;
     std::shared_ptr<State> state_;
 };

@@ -14,7 +14,7 @@
 namespace tovalo {
 
 class RunLoop final : public MainThreadExecutor {
-public:
+  public:
     RunLoop();
 
     void post(std::function<void()> job) override;
@@ -28,7 +28,7 @@ public:
     // Runs the jobs that are queued now and returns how many ran; never blocks.
     std::size_t runPending();
 
-private:
+  private:
     std::thread::id owner_;
     std::mutex mutex_;
     std::condition_variable wake_;

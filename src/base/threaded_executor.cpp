@@ -8,7 +8,9 @@ namespace tovalo {
 ThreadedExecutor::ThreadedExecutor(std::shared_ptr<MainThreadExecutor> mainThread)
     : mainThread_(std::move(mainThread)), timerThread_([this] { timerLoop(); }) {}
 
-ThreadedExecutor::~ThreadedExecutor() { shutdown(); }
+ThreadedExecutor::~ThreadedExecutor() {
+    shutdown();
+}
 
 void ThreadedExecutor::submit(ExecutionTarget target, Job job) {
     if (target == ExecutionTarget::mainThread) {
@@ -91,8 +93,8 @@ bool ThreadedExecutor::wait(DispatchGroupState& group, std::optional<TimePoint> 
         if (!deadline) {
             group.condition.wait(lock, [&group] { return group.count == 0; });
         } else {
-            done = group.condition.wait_until(lock, *deadline,
-                                              [&group] { return group.count == 0; });
+            done =
+                group.condition.wait_until(lock, *deadline, [&group] { return group.count == 0; });
         }
     }
     pool_.endBlocking();

@@ -16,7 +16,7 @@
 namespace tovalo {
 
 class ThreadedExecutor final : public Executor {
-public:
+  public:
     explicit ThreadedExecutor(std::shared_ptr<MainThreadExecutor> mainThread);
     ~ThreadedExecutor() override;
 
@@ -29,7 +29,7 @@ public:
     bool wait(DispatchGroupState& group, std::optional<TimePoint> deadline) override;
     void shutdown() override;
 
-private:
+  private:
     struct Timer {
         TimePoint deadline;
         TimePoint latest;  // deadline + leeway: the timer thread wakes no later than this

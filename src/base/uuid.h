@@ -11,7 +11,7 @@
 namespace tovalo {
 
 class Uuid {
-public:
+  public:
     // The nil UUID (all zero).
     Uuid() = default;
     static Uuid random();
@@ -24,7 +24,7 @@ public:
 
     friend bool operator==(const Uuid&, const Uuid&) = default;
 
-private:
+  private:
     std::array<std::uint8_t, 16> bytes_{};
 };
 

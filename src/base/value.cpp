@@ -29,9 +29,13 @@ std::optional<std::string> Value::asString() const {
     return std::nullopt;
 }
 
-const ValueList* Value::asList() const { return std::get_if<ValueList>(&storage_); }
+const ValueList* Value::asList() const {
+    return std::get_if<ValueList>(&storage_);
+}
 
-const ValueMap* Value::asMap() const { return std::get_if<ValueMap>(&storage_); }
+const ValueMap* Value::asMap() const {
+    return std::get_if<ValueMap>(&storage_);
+}
 
 std::optional<std::int64_t> Value::asInt() const {
     if (auto i = std::get_if<std::int64_t>(&storage_)) {

@@ -6,10 +6,10 @@
 #include <concepts>
 #include <cstdint>
 #include <limits>
-#include <type_traits>
 #include <map>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -20,16 +20,16 @@ using ValueList = std::vector<Value>;
 using ValueMap = std::map<std::string, Value, std::less<>>;
 
 class Value {
-public:
+  public:
     using Null = std::monostate;
-    using Storage = std::variant<Null, bool, std::int64_t, double, std::string, ValueList, ValueMap>;
+    using Storage =
+        std::variant<Null, bool, std::int64_t, double, std::string, ValueList, ValueMap>;
 
     Value() = default;
     Value(bool b) : storage_(b) {}
     // Any integer type; unsigned values beyond the 64-bit signed range saturate.
     template <std::integral I>
-        requires(!std::same_as<I, bool>)
-    Value(I i) : storage_(toInt64(i)) {}
+    requires(!std::same_as<I, bool>) Value(I i) : storage_(toInt64(i)) {}
     Value(double d) : storage_(d) {}
     Value(std::string s) : storage_(std::move(s)) {}
     Value(const char* s) : storage_(std::string(s)) {}
@@ -70,12 +70,13 @@ public:
 
     friend bool operator==(const Value&, const Value&) = default;
 
-private:
+  private:
     template <std::integral I>
     static std::int64_t toInt64(I i) {
         if constexpr (std::is_unsigned_v<I> && sizeof(I) >= sizeof(std::int64_t)) {
             constexpr auto kMax = static_cast<I>(std::numeric_limits<std::int64_t>::max());
-            return i > kMax ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(i);
+            return i > kMax ? std::numeric_limits<std::int64_t>::max()
+                            : static_cast<std::int64_t>(i);
         } else {
             return static_cast<std::int64_t>(i);
         }

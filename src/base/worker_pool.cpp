@@ -20,7 +20,9 @@ std::size_t WorkerPool::defaultWidth() {
 WorkerPool::WorkerPool(std::size_t maxActive, std::size_t maxThreads)
     : maxActive_(std::max<std::size_t>(1, maxActive)), maxThreads_(maxThreads) {}
 
-WorkerPool::~WorkerPool() { shutdown(); }
+WorkerPool::~WorkerPool() {
+    shutdown();
+}
 
 void WorkerPool::growLocked() {
     if (jobs_.empty()) {
@@ -74,8 +76,8 @@ void WorkerPool::workerLoop() {
                 break;
             }
             ++idle_;
-            const bool woke = wake_.wait_for(lock, kIdleTimeout,
-                                             [this] { return stopping_ || !jobs_.empty(); });
+            const bool woke =
+                wake_.wait_for(lock, kIdleTimeout, [this] { return stopping_ || !jobs_.empty(); });
             --idle_;
             if (!woke && threads_ > maxActive_) {
                 break;

@@ -14,7 +14,7 @@
 namespace tovalo {
 
 class WorkerPool {
-public:
+  public:
     explicit WorkerPool(std::size_t maxActive = defaultWidth(), std::size_t maxThreads = 512);
     ~WorkerPool();
     WorkerPool(const WorkerPool&) = delete;
@@ -31,7 +31,7 @@ public:
     std::size_t threadCount() const;
     static std::size_t defaultWidth();
 
-private:
+  private:
     void workerLoop();
     // Starts a worker when work waits and fewer than maxActive workers can take it.
     void growLocked();

@@ -14,7 +14,7 @@ namespace tovalo {
 namespace {
 
 class DispatchQueueTest : public ::testing::Test {
-protected:
+  protected:
     std::shared_ptr<ManualDispatchRuntime> runtime = ManualDispatchRuntime::make();
     std::vector<std::string> log;
 
@@ -90,7 +90,8 @@ TEST_F(DispatchQueueTest, SyncFromInsideTheSameQueueRunsInlineInsteadOfDeadlocki
     for (const Case c : {Case{"serial", false, false}, Case{"concurrent", true, false},
                          Case{"concurrent barrier", true, true}}) {
         SCOPED_TRACE(c.name);
-        auto queue = c.concurrent ? runtime->makeConcurrentQueue("q") : runtime->makeSerialQueue("q");
+        auto queue =
+            c.concurrent ? runtime->makeConcurrentQueue("q") : runtime->makeSerialQueue("q");
         bool ranInline = false;
         queue->async([&] {
             EXPECT_TRUE(queue->isCurrent());
@@ -159,14 +160,16 @@ TEST_F(DispatchQueueTest, AsyncAfterFiresAtItsVirtualDeadlineInDeadlineOrder) {
     EXPECT_EQ(log, (std::vector<std::string>{"80ms", "80ms-second"}));
     runtime->advanceBy(seconds(1));
     EXPECT_EQ(log, (std::vector<std::string>{"80ms", "80ms-second", "200ms"}));
-    EXPECT_EQ(firedAt, (std::vector<Duration>{milliseconds(80), milliseconds(80), milliseconds(200)}));
+    EXPECT_EQ(firedAt,
+              (std::vector<Duration>{milliseconds(80), milliseconds(80), milliseconds(200)}));
     EXPECT_EQ(runtime->now() - start, milliseconds(1080));
 }
 
 TEST_F(DispatchQueueTest, CancelledWorkNeverStarts) {
     auto queue = runtime->makeSerialQueue("q");
     auto delayed = queue->asyncAfter(milliseconds(10), record("delayed"));
-    auto queued = queue->asyncCancellable([&](const CancellationToken&) { log.push_back("queued"); });
+    auto queued =
+        queue->asyncCancellable([&](const CancellationToken&) { log.push_back("queued"); });
     delayed.cancel();
     queued.cancel();
     runtime->advanceBy(seconds(1));

@@ -11,7 +11,7 @@ namespace tovalo {
 namespace {
 
 class NotificationCenterTest : public ::testing::Test {
-protected:
+  protected:
     std::shared_ptr<ManualDispatchRuntime> runtime = ManualDispatchRuntime::make();
     NotificationCenter center;
     std::vector<std::string> log;
@@ -71,6 +71,20 @@ TEST_F(NotificationCenterTest, ObserverAddedDuringDeliveryHearsOnlyLaterPosts) {
     center.post("n");
     center.post("n");
     EXPECT_EQ(log, (std::vector<std::string>{"original", "original", "added"}));
+}
+
+TEST_F(NotificationCenterTest, UndeliveredPostsDoNotKeepObserversAliveAfterTheRuntimeIsGone) {
+    auto captured = std::make_shared<int>(0);
+    std::weak_ptr<int> weak = captured;
+    {
+        auto centre = std::make_unique<NotificationCenter>();
+        auto token = centre->addObserver("n", runtime->mainQueue(),
+                                         [captured](const Notification&) { ++*captured; });
+        centre->post("n");  // queued on the main queue, never drained
+    }
+    captured.reset();
+    runtime.reset();
+    EXPECT_TRUE(weak.expired());
 }
 
 TEST_F(NotificationCenterTest, TokenMayOutliveItsCentre) {

@@ -10,7 +10,7 @@ namespace tovalo {
 namespace {
 
 class RepeatingTimerTest : public ::testing::Test {
-protected:
+  protected:
     std::shared_ptr<ManualDispatchRuntime> runtime = ManualDispatchRuntime::make();
     TimePoint start = runtime->now();
     std::vector<Duration> firings;
@@ -23,14 +23,14 @@ protected:
 TEST_F(RepeatingTimerTest, FiresEveryIntervalWithoutDrift) {
     RepeatingTimer timer(runtime->mainQueue(), milliseconds(800), milliseconds(400), stamp());
     runtime->advanceBy(milliseconds(2500));
-    EXPECT_EQ(firings, (std::vector<Duration>{milliseconds(800), milliseconds(1600),
-                                              milliseconds(2400)}));
+    EXPECT_EQ(firings,
+              (std::vector<Duration>{milliseconds(800), milliseconds(1600), milliseconds(2400)}));
     EXPECT_EQ(timer.tolerance(), milliseconds(400));
 }
 
 TEST_F(RepeatingTimerTest, CancelAndDestructionStopFurtherFirings) {
-    auto timer = std::make_unique<RepeatingTimer>(runtime->mainQueue(), seconds(1), Duration::zero(),
-                                                  stamp());
+    auto timer = std::make_unique<RepeatingTimer>(runtime->mainQueue(), seconds(1),
+                                                  Duration::zero(), stamp());
     runtime->advanceBy(milliseconds(1500));
     timer->cancel();
     EXPECT_FALSE(timer->isActive());
@@ -48,12 +48,12 @@ TEST_F(RepeatingTimerTest, CancelAndDestructionStopFurtherFirings) {
 TEST_F(RepeatingTimerTest, HandlerMayCancelItsOwnTimer) {
     std::unique_ptr<RepeatingTimer> timer;
     int count = 0;
-    timer = std::make_unique<RepeatingTimer>(runtime->mainQueue(), seconds(1), Duration::zero(),
-                                             [&] {
-                                                 if (++count == 2) {
-                                                     timer->cancel();
-                                                 }
-                                             });
+    timer =
+        std::make_unique<RepeatingTimer>(runtime->mainQueue(), seconds(1), Duration::zero(), [&] {
+            if (++count == 2) {
+                timer->cancel();
+            }
+        });
     runtime->advanceBy(seconds(10));
     EXPECT_EQ(count, 2);
 }

@@ -25,7 +25,7 @@ std::shared_ptr<DispatchRuntime> makeRuntime() {
 
 // The baseline: one worker thread fed through a mutex-protected deque.
 class HandOffWorker {
-public:
+  public:
     HandOffWorker() : thread_([this] { loop(); }) {}
     ~HandOffWorker() {
         {
@@ -43,7 +43,7 @@ public:
         wake_.notify_one();
     }
 
-private:
+  private:
     void loop() {
         std::unique_lock lock(mutex_);
         for (;;) {

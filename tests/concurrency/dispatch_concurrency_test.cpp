@@ -18,7 +18,7 @@ namespace tovalo {
 namespace {
 
 class ThreadedDispatchTest : public ::testing::Test {
-protected:
+  protected:
     std::shared_ptr<RunLoop> loop = std::make_shared<RunLoop>();
     std::shared_ptr<DispatchRuntime> runtime = DispatchRuntime::makeThreaded(loop);
 };
