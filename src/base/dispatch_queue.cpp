@@ -12,9 +12,6 @@ namespace {
 // when a task waits in `sync` and the manual executor runs other work on the same thread.
 thread_local std::vector<const DispatchQueue*> tCurrentQueues;
 
-// A serial queue hands its thread back after this many tasks so other queues get a turn.
-constexpr int kSerialBatch = 64;
-
 class CurrentQueueScope {
   public:
     explicit CurrentQueueScope(const DispatchQueue* queue) { tCurrentQueues.push_back(queue); }
@@ -91,25 +88,23 @@ void DispatchQueue::runTask(const Task& task) {
 }
 
 void DispatchQueue::drainSerial() {
-    for (int done = 0;; ++done) {
-        Task task;
-        {
-            std::lock_guard lock(mutex_);
-            if (pending_.empty()) {
-                running_ = 0;
-                return;
-            }
-            if (done == kSerialBatch) {
-                // Still holding the queue (running_ stays 1): continue in a fresh job.
-                auto self = shared_from_this();
-                executor_->submit(target(), [self] { self->drainSerial(); });
-                return;
-            }
-            task = std::move(pending_.front().task);
-            pending_.pop_front();
-        }
-        runTask(task);
+    // Takes everything queued so far in one lock, runs it, then hands the thread back: other
+    // queues get a turn between batches, and the queue stays claimed (running_ == 1) throughout.
+    std::deque<Pending> batch;
+    {
+        std::lock_guard lock(mutex_);
+        batch.swap(pending_);
     }
+    for (auto& pending : batch) {
+        runTask(pending.task);
+    }
+    std::lock_guard lock(mutex_);
+    if (pending_.empty()) {
+        running_ = 0;
+        return;
+    }
+    auto self = shared_from_this();
+    executor_->submit(target(), [self] { self->drainSerial(); });
 }
 
 void DispatchQueue::runConcurrent(Task task, bool isBarrier) {
