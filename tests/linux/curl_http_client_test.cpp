@@ -34,7 +34,7 @@ TEST(CurlHttpClientTest, RoundTripsRequestsAndResponsesThroughTheLocalServer) {
         {"json post",
          "POST",
          "/api/42/envelope/",
-         {{"Content-Type", "application/x-sentry-envelope"}, {"X-Auth", "key=abc, client=t/1"}},
+         {{"Content-Type", "application/x-tovalo-envelope"}, {"X-Auth", "key=abc, client=t/1"}},
          "{\"event_id\":\"0f\"}\n{\"type\":\"event\"}\n",
          200,
          "{\"id\":\"0f\"}"},
