@@ -36,7 +36,9 @@ constexpr bool kSanitizerTakesFaults = false;
 std::function<bool(int)> diedOf(int signal) {
     return [signal](int status) {
         if (WIFSIGNALED(status)) {
-            return WTERMSIG(status) == signal;
+            // A sanitiser that takes the fault over ends the process its own way (abort_on_error).
+            return WTERMSIG(status) == signal ||
+                   (kSanitizerTakesFaults && WTERMSIG(status) == SIGABRT);
         }
         return kSanitizerTakesFaults && signal != SIGABRT && WIFEXITED(status) &&
                WEXITSTATUS(status) != 0;
