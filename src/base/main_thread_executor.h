@@ -5,6 +5,7 @@
 // headless demo and the concurrency tests.
 
 #include <functional>
+#include <thread>
 
 namespace tovalo {
 
@@ -14,6 +15,8 @@ class MainThreadExecutor {
     // Queues `job` to run on the main thread in a later turn of its loop. Any thread may call it.
     virtual void post(std::function<void()> job) = 0;
     virtual bool isMainThread() const = 0;
+    // The thread the loop runs on; fixed for the executor's life.
+    virtual std::thread::id mainThreadId() const = 0;
 };
 
 }  // namespace tovalo

@@ -19,6 +19,7 @@ class RunLoop final : public MainThreadExecutor {
 
     void post(std::function<void()> job) override;
     bool isMainThread() const override { return std::this_thread::get_id() == owner_; }
+    std::thread::id mainThreadId() const override { return owner_; }
 
     // Processes jobs until `stop()` is called (from any thread, or from a job).
     void run();

@@ -6,7 +6,9 @@
 namespace tovalo {
 
 ThreadedExecutor::ThreadedExecutor(std::shared_ptr<MainThreadExecutor> mainThread)
-    : mainThread_(std::move(mainThread)), timerThread_([this] { timerLoop(); }) {}
+    : mainThread_(std::move(mainThread)),
+      mainThreadId_(mainThread_->mainThreadId()),
+      timerThread_([this] { timerLoop(); }) {}
 
 ThreadedExecutor::~ThreadedExecutor() {
     shutdown();
@@ -14,7 +16,14 @@ ThreadedExecutor::~ThreadedExecutor() {
 
 void ThreadedExecutor::submit(ExecutionTarget target, Job job) {
     if (target == ExecutionTarget::mainThread) {
-        mainThread_->post(std::move(job));
+        std::shared_ptr<MainThreadExecutor> mainThread;
+        {
+            std::lock_guard lock(mainThreadMutex_);
+            mainThread = mainThread_;
+        }
+        if (mainThread) {
+            mainThread->post(std::move(job));
+        }
     } else {
         pool_.submit(std::move(job));
     }
@@ -111,6 +120,10 @@ void ThreadedExecutor::shutdown() {
         timers_.clear();
     }
     timerWake_.notify_all();
+    {
+        std::lock_guard lock(mainThreadMutex_);
+        mainThread_.reset();
+    }
     if (timerThread_.joinable()) {
         timerThread_.join();
     }

@@ -21,7 +21,7 @@ class ThreadedExecutor final : public Executor {
     ~ThreadedExecutor() override;
 
     const Clock& clock() const override { return clock_; }
-    bool isMainThread() const override { return mainThread_->isMainThread(); }
+    bool isMainThread() const override { return mainThreadId_ == std::this_thread::get_id(); }
 
     void submit(ExecutionTarget target, Job job) override;
     TimerId scheduleAt(TimePoint deadline, Duration leeway, Job fire) override;
@@ -39,7 +39,11 @@ class ThreadedExecutor final : public Executor {
     void timerLoop();
 
     SystemClock clock_;
+    // Released at shutdown: main-queue jobs still waiting in the loop hold queues, queues hold
+    // this engine, and holding the loop here would close that cycle.
+    std::mutex mainThreadMutex_;
     std::shared_ptr<MainThreadExecutor> mainThread_;
+    std::thread::id mainThreadId_;
     WorkerPool pool_;
 
     std::mutex timerMutex_;
