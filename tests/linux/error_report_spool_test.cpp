@@ -1,6 +1,7 @@
 #include "platform/linux/error_report_spool.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -93,6 +94,18 @@ TEST_F(ErrorReportSpoolTest, AFileDeletedBehindItsBackIsForgotten) {
     spool.add("a");
     spool.add("b");
     std::filesystem::remove(std::filesystem::path(dir()) / filesIn(dir(), "report-").front());
+    EXPECT_FALSE(spool.read(spool.list().front()));
+    EXPECT_EQ(contents(spool), std::vector<std::string>{"b"});
+}
+
+TEST_F(ErrorReportSpoolTest, AFifoInPlaceOfAReportIsForgottenWithoutWaitingForAWriter) {
+    ErrorReportSpool spool(dir());
+    spool.add("a");
+    spool.add("b");
+    const auto file = std::filesystem::path(dir()) / filesIn(dir(), "report-").front();
+    std::filesystem::remove(file);
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    // No one ever opens the other end: a blocking read would never return.
     EXPECT_FALSE(spool.read(spool.list().front()));
     EXPECT_EQ(contents(spool), std::vector<std::string>{"b"});
 }

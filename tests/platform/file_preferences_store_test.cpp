@@ -4,22 +4,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <set>
-#include <sstream>
 
 #include "base/clock.h"
 #include "base/notification_center.h"
+#include "support/temp_dir.h"
 
 namespace tovalo {
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::filesIn;
+using test_support::readFile;
+using test_support::TempDir;
+using test_support::writeFile;
 
 constexpr const char* kFirstCorruptCopy = "preferences.json.corrupt-20260101T000000Z";
 
@@ -27,47 +30,21 @@ constexpr const char* kFirstCorruptCopy = "preferences.json.corrupt-20260101T000
 // that does not exist yet, as on a first launch.
 class FilePreferencesStoreTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "tovalo-prefs-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-    }
+    void SetUp() override { ASSERT_FALSE(temp_.path().empty()); }
 
-    void TearDown() override {
-        std::error_code ignored;
-        fs::permissions(folder(), fs::perms::owner_all, ignored);
-        fs::remove_all(root_, ignored);
-    }
-
-    fs::path folder() const { return root_ / "tovalo"; }
+    fs::path folder() const { return temp_.path() / "tovalo"; }
     fs::path file() const { return folder() / "preferences.json"; }
 
     std::unique_ptr<FilePreferencesStore> open() {
         return std::make_unique<FilePreferencesStore>(file().string(), &center_, clock_);
     }
 
-    static void writeRaw(const fs::path& path, const std::string& text) {
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << text;
-    }
-
-    static std::string readRaw(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
     std::set<std::string> folderEntries() const {
-        std::set<std::string> names;
-        std::error_code ignored;
-        for (const auto& entry : fs::directory_iterator(folder(), ignored)) {
-            names.insert(entry.path().filename().string());
-        }
-        return names;
+        const auto names = filesIn(folder());
+        return {names.begin(), names.end()};
     }
 
-    fs::path root_;
+    TempDir temp_{"tovalo-prefs"};
     NotificationCenter center_;
     ManualClock clock_;
 };
@@ -143,7 +120,7 @@ TEST_F(FilePreferencesStoreTest, FirstWriteCreatesAPrivateFolderAndFile) {
 }
 
 TEST_F(FilePreferencesStoreTest, EntriesOfUnsupportedShapeAreSkippedAndTheRestKept) {
-    writeRaw(file(), R"({"keep": 1, "gone": null, "tooBig": 18446744073709551615,
+    writeFile(file(), R"({"keep": 1, "gone": null, "tooBig": 18446744073709551615,
                          "nested": {"gap": null, "n": [true]}, "name": "x"})");
     auto store = open();
 
@@ -158,8 +135,8 @@ TEST_F(FilePreferencesStoreTest, EntriesOfUnsupportedShapeAreSkippedAndTheRestKe
 }
 
 TEST_F(FilePreferencesStoreTest, LeftoverTempFileOfAnInterruptedWriteIsIgnored) {
-    writeRaw(file(), R"({"opacity": 0.5})");
-    writeRaw(folder() / "preferences.json.tmp-Ab12Cd", R"({"opacity": 0.)");
+    writeFile(file(), R"({"opacity": 0.5})");
+    writeFile(folder() / "preferences.json.tmp-Ab12Cd", R"({"opacity": 0.)");
     auto store = open();
 
     EXPECT_EQ(store->doubleValue("opacity"), 0.5);
@@ -198,17 +175,17 @@ class CorruptFileTest : public FilePreferencesStoreTest,
 
 TEST_P(CorruptFileTest, IsSetAsideAndTheStoreStartsEmpty) {
     const std::string original = GetParam().text;
-    writeRaw(file(), original);
+    writeFile(file(), original);
     auto store = open();
 
     EXPECT_FALSE(store->contains("a"));
     EXPECT_EQ(folderEntries(), std::set<std::string>{kFirstCorruptCopy});
-    EXPECT_EQ(readRaw(folder() / kFirstCorruptCopy), original);
+    EXPECT_EQ(readFile(folder() / kFirstCorruptCopy), original);
 
     store->setInt("a", 5);
     EXPECT_TRUE(store->synchronize());
     EXPECT_EQ(open()->intValue("a"), 5);
-    EXPECT_EQ(readRaw(folder() / kFirstCorruptCopy), original);
+    EXPECT_EQ(readFile(folder() / kFirstCorruptCopy), original);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -225,13 +202,13 @@ TEST_F(FilePreferencesStoreTest, CorruptCopyIsDatedByTheClockAndNeverOverwritten
     // 2026-01-02T01:01:01Z
     clock_.advanceBy(seconds(86400 + 3661));
     const std::string dated = "preferences.json.corrupt-20260102T010101Z";
-    writeRaw(folder() / dated, "older copy");
-    writeRaw(file(), "{broken");
+    writeFile(folder() / dated, "older copy");
+    writeFile(file(), "{broken");
 
     auto store = open();
 
-    EXPECT_EQ(readRaw(folder() / dated), "older copy");
-    EXPECT_EQ(readRaw(folder() / (dated + "-1")), "{broken");
+    EXPECT_EQ(readFile(folder() / dated), "older copy");
+    EXPECT_EQ(readFile(folder() / (dated + "-1")), "{broken");
     EXPECT_FALSE(fs::exists(file()));
 }
 
@@ -239,16 +216,16 @@ TEST_F(FilePreferencesStoreTest, CorruptFileThatCannotBeSetAsideIsNeverOverwritt
     if (::geteuid() == 0) {
         GTEST_SKIP() << "root ignores file permissions";
     }
-    writeRaw(file(), "{hand-edited");
+    writeFile(file(), "{hand-edited");
     fs::permissions(folder(), fs::perms::owner_read | fs::perms::owner_exec);
     auto store = open();
     store->setInt("a", 1);
     EXPECT_FALSE(store->synchronize());
-    EXPECT_EQ(readRaw(file()), "{hand-edited");
+    EXPECT_EQ(readFile(file()), "{hand-edited");
 
     fs::permissions(folder(), fs::perms::owner_all);
     EXPECT_TRUE(store->synchronize());
-    EXPECT_EQ(readRaw(folder() / kFirstCorruptCopy), "{hand-edited");
+    EXPECT_EQ(readFile(folder() / kFirstCorruptCopy), "{hand-edited");
     EXPECT_EQ(open()->intValue("a"), 1);
 }
 

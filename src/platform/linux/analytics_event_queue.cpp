@@ -10,8 +10,8 @@
 #include <charconv>
 #include <optional>
 
-#include "platform/linux/analytics_files.h"
 #include "platform/linux/analytics_json.h"
+#include "platform/posix/atomic_file.h"
 
 namespace tovalo {
 
@@ -25,6 +25,12 @@ constexpr char kRemovedKind = 'D';
 constexpr std::size_t kMaxLineBytes = 1024 * 1024;
 // Below this much dead journal, appending a marker is cheaper than compacting.
 constexpr std::size_t kCompactionFloor = 64 * 1024;
+// The state folder is private to the user.
+constexpr mode_t kDirectoryMode = 0700;
+// A rewrite counts even when the folder cannot be synced: a crash then brings back the previous
+// journal, still whole.
+constexpr AtomicWriteOptions kWriteOptions{.directoryMode = kDirectoryMode,
+                                           .requireDurableRename = false};
 
 constexpr std::array<std::uint32_t, 256> kCrcTable = [] {
     std::array<std::uint32_t, 256> table{};
@@ -132,10 +138,10 @@ void AnalyticsEventQueue::closeJournal() {
 
 void AnalyticsEventQueue::load() {
     bool needsRewrite = false;
-    if (path_.empty() || !AnalyticsFiles::ensureDirectory(AnalyticsFiles::parentDirectory(path_))) {
+    if (path_.empty() || !createDirectories(parentDirectory(path_), kDirectoryMode)) {
         return;  // memory only; every change retries the disk
     }
-    AnalyticsFiles::removeLeftoverTemporaries(path_);
+    removeAtomicWriteLeftovers(path_);
     readJournal(needsRewrite);
     if (needsRewrite) {
         rewrite();
@@ -250,18 +256,18 @@ bool AnalyticsEventQueue::rewrite() {
     }
     closeJournal();
     persistent_ = false;
-    if (path_.empty() || !AnalyticsFiles::replaceContents(path_, contents)) {
+    if (path_.empty() || !writeFileAtomically(path_, contents, kWriteOptions)) {
         return false;
     }
     fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     persistent_ = fd_ >= 0;
     deadBytes_ = 0;
-    unsynced_ = false;  // replaceContents synced the file
+    unsynced_ = false;  // writeFileAtomically synced the file
     return persistent_;
 }
 
 bool AnalyticsEventQueue::writeLine(std::string_view line) {
-    if (!AnalyticsFiles::writeAll(fd_, line)) {
+    if (!writeAll(fd_, line)) {
         // The file may now end in a torn line; only a rewrite can make it whole again.
         persistent_ = false;
         return false;

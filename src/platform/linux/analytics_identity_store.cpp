@@ -1,8 +1,8 @@
 #include "platform/linux/analytics_identity_store.h"
 
 #include "base/uuid.h"
-#include "platform/linux/analytics_files.h"
 #include "platform/linux/analytics_json.h"
+#include "platform/posix/atomic_file.h"
 
 namespace tovalo {
 
@@ -22,12 +22,11 @@ constexpr const char* kHeldPeoplePropertiesKey = "held_people_properties";
 AnalyticsIdentityStore::AnalyticsIdentityStore(std::string path) : path_(std::move(path)) {}
 
 void AnalyticsIdentityStore::load(const std::optional<std::string>& deviceSeed) {
-    std::string text;
-    const auto status = path_.empty() ? AnalyticsFiles::ReadStatus::missing
-                                      : AnalyticsFiles::readFile(path_, kMaxFileBytes, text);
+    const FileReadResult file = path_.empty() ? FileReadResult{FileReadStatus::missing, {}}
+                                              : readWholeFile(path_, kMaxFileBytes);
     std::optional<Value> document;
-    if (status == AnalyticsFiles::ReadStatus::read) {
-        document = AnalyticsJson::parse(text);
+    if (file.status == FileReadStatus::read) {
+        document = AnalyticsJson::parse(file.contents);
     }
     const bool usable = document && document->isMap();
     if (usable) {
@@ -61,7 +60,7 @@ void AnalyticsIdentityStore::load(const std::optional<std::string>& deviceSeed) 
         save();
     } else {
         persistent_ = true;
-        AnalyticsFiles::removeLeftoverTemporaries(path_);
+        removeAtomicWriteLeftovers(path_);
     }
 }
 
@@ -103,7 +102,10 @@ void AnalyticsIdentityStore::save() {
     }
     document.emplace(kSuperPropertiesKey, superProperties_);
     document.emplace(kHeldPeoplePropertiesKey, heldPeopleProperties_);
-    persistent_ = AnalyticsFiles::replaceContents(path_, AnalyticsJson::serialize(document) + "\n");
+    // The rename counts even when the folder cannot be synced: a crash then brings back the
+    // previous file, still whole.
+    persistent_ = writeFileAtomically(path_, AnalyticsJson::serialize(document) + "\n",
+                                      {.requireDurableRename = false});
 }
 
 }  // namespace tovalo

@@ -1,55 +1,13 @@
 #include "platform/linux/analytics_property_sanitizer.h"
 
-#include <algorithm>
 #include <cmath>
 #include <variant>
+
+#include "base/utf8.h"
 
 namespace tovalo {
 
 namespace {
-
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-
-struct Utf8Step {
-    std::size_t length;  // bytes consumed
-    bool valid;          // false: the bytes are one ill-formed sequence, replaced as a whole
-};
-
-// The sequence starting at `i`. An ill-formed one ends before the first byte that could not
-// continue it, so a following valid character is never swallowed (the "maximal subpart" rule).
-Utf8Step nextSequence(std::string_view text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    if (lead < 0x80) {
-        return {1, true};
-    }
-    std::size_t length = 0;
-    unsigned char low = 0x80;  // range of the second byte
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
-        high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;   // no overlong forms
-        high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing past U+10FFFF
-    } else {
-        return {1, false};
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-        if (i + k >= text.size()) {
-            return {k, false};
-        }
-        const unsigned char c = byte(i + k);
-        if (c < (k == 1 ? low : 0x80) || c > (k == 1 ? high : 0xBF)) {
-            return {k, false};
-        }
-    }
-    return {length, true};
-}
 
 // What a string costs in JSON: quotes plus escapes (control characters take six bytes).
 std::size_t quotedSize(std::string_view text) {
@@ -80,24 +38,8 @@ struct AnalyticsPropertySanitizer::Budget {
     }
 };
 
-std::string AnalyticsPropertySanitizer::sanitizeText(std::string_view text, std::size_t maxBytes) {
-    std::string out;
-    out.reserve(std::min(text.size(), maxBytes));
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const Utf8Step step = nextSequence(text, i);
-        const std::string_view piece = step.valid ? text.substr(i, step.length) : kReplacement;
-        if (out.size() + piece.size() > maxBytes) {
-            break;
-        }
-        out.append(piece);
-        i += step.length;
-    }
-    return out;
-}
-
 std::string AnalyticsPropertySanitizer::sanitizeName(std::string_view name) const {
-    return sanitizeText(name, limits_.maxNameBytes);
+    return sanitizeUtf8(name, limits_.maxNameBytes);
 }
 
 ValueMap AnalyticsPropertySanitizer::sanitizeProperties(const ValueMap& properties) const {
@@ -152,7 +94,7 @@ bool AnalyticsPropertySanitizer::sanitizeValue(const Value& value, int nesting, 
         return std::isfinite(*d) && budget.take(kNumberSize);
     }
     if (const std::string* text = std::get_if<std::string>(&storage)) {
-        std::string clean = sanitizeText(*text, limits_.maxStringBytes);
+        std::string clean = sanitizeUtf8(*text, limits_.maxStringBytes);
         if (!budget.take(quotedSize(clean))) {
             return false;
         }

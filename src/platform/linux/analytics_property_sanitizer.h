@@ -28,11 +28,8 @@ class AnalyticsPropertySanitizer {
   public:
     explicit AnalyticsPropertySanitizer(AnalyticsPropertyLimits limits = {}) : limits_(limits) {}
 
-    // Valid UTF-8 of at most `maxBytes` bytes: overlong forms, surrogates, code points past
-    // U+10FFFF and stray bytes each become U+FFFD; the cut never splits a character.
-    static std::string sanitizeText(std::string_view text, std::size_t maxBytes);
-
-    // An event name, key or identifier; may come back empty.
+    // An event name, key or identifier as valid UTF-8 (see sanitizeUtf8) of at most
+    // `maxNameBytes` bytes; may come back empty.
     std::string sanitizeName(std::string_view name) const;
 
     // The properties that can be sent, bounded as described above. Keys that are empty after

@@ -1,8 +1,7 @@
 #include "platform/linux/error_report_envelope.h"
 
-#include <nlohmann/json.hpp>
-
 #include "platform/linux/error_report_event.h"
+#include "platform/posix/value_json.h"
 
 namespace tovalo {
 
@@ -22,7 +21,7 @@ std::optional<ErrorReportEnvelope> makeErrorReportEnvelope(std::string_view stor
         return std::nullopt;
     }
     // Written again rather than copied, so the payload is one line whatever the file held.
-    const std::string payload = event.dump(-1, ' ', false, Json::error_handler_t::replace);
+    const std::string payload = jsonText(event);
 
     Json header = Json::object();
     header["event_id"] = *id;
@@ -34,9 +33,9 @@ std::optional<ErrorReportEnvelope> makeErrorReportEnvelope(std::string_view stor
 
     ErrorReportEnvelope envelope;
     envelope.eventId = id->get<std::string>();
-    envelope.body = header.dump(-1, ' ', false, Json::error_handler_t::replace);
+    envelope.body = jsonText(header);
     envelope.body += '\n';
-    envelope.body += item.dump();
+    envelope.body += jsonText(item);
     envelope.body += '\n';
     envelope.body += payload;
     return envelope;

@@ -2,10 +2,9 @@
 
 #include <chrono>
 #include <cstdio>
-#include <nlohmann/json.hpp>
-#include <variant>
 
 #include "base/uuid.h"
+#include "platform/posix/value_json.h"
 
 namespace tovalo {
 
@@ -21,31 +20,6 @@ constexpr std::size_t kMaxTags = 64;
 constexpr std::size_t kMaxFrames = 128;
 constexpr std::size_t kMaxFrameBytes = 1024;
 
-Json toJson(const Value& value) {
-    return std::visit(
-        [](const auto& v) -> Json {
-            using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, Value::Null>) {
-                return nullptr;
-            } else if constexpr (std::is_same_v<T, ValueList>) {
-                Json list = Json::array();
-                for (const auto& item : v) {
-                    list.push_back(toJson(item));
-                }
-                return list;
-            } else if constexpr (std::is_same_v<T, ValueMap>) {
-                Json object = Json::object();
-                for (const auto& [key, item] : v) {
-                    object[key] = toJson(item);
-                }
-                return object;
-            } else {
-                return v;
-            }
-        },
-        value.storage());
-}
-
 Json userJson(const ReportUser& user, ErrorReportSanitizer& sanitizer) {
     Json json = Json::object();
     json["id"] = sanitizer.text(user.userId, kMaxIdentifierBytes);
@@ -56,7 +30,7 @@ Json userJson(const ReportUser& user, ErrorReportSanitizer& sanitizer) {
         json["username"] = sanitizer.text(*user.username, kMaxIdentifierBytes);
     }
     if (!user.data.empty()) {
-        json["data"] = toJson(sanitizer.map(user.data));
+        json["data"] = valueToOrderedJson(sanitizer.map(user.data));
     }
     return json;
 }
@@ -152,12 +126,12 @@ std::string serializeErrorReportEvent(const ErrorReportEvent& event,
         json["user"] = userJson(*event.user, sanitizer);
     }
     json["tags"] = tagsJson(event.tags, sanitizer);
-    json["extra"] = toJson(sanitizer.map(event.extras));
+    json["extra"] = valueToOrderedJson(sanitizer.map(event.extras));
     if (!event.contexts.empty()) {
-        json["contexts"] = toJson(sanitizer.map(event.contexts));
+        json["contexts"] = valueToOrderedJson(sanitizer.map(event.contexts));
     }
     // Everything is valid UTF-8 by now; `replace` only guards against a mistake here.
-    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return jsonText(json);
 }
 
 }  // namespace tovalo

@@ -14,10 +14,6 @@
 
 namespace tovalo {
 
-// `text` as valid UTF-8 of at most `maxBytes` bytes. Each maximal invalid sequence becomes one
-// U+FFFD; a cut string ends in "…" (U+2026) and never splits a character.
-std::string toBoundedUtf8(std::string_view text, std::size_t maxBytes);
-
 class ErrorReportSanitizer {
   public:
     struct Limits {
@@ -34,7 +30,8 @@ class ErrorReportSanitizer {
     ErrorReportSanitizer() : ErrorReportSanitizer(Limits{}) {}
     explicit ErrorReportSanitizer(Limits limits);
 
-    // A string value charged to the budget (cut further when the budget is nearly spent).
+    // A string value as valid UTF-8 (see sanitizeUtf8) charged to the budget and cut further when
+    // the budget is nearly spent; a cut string ends in "…" (U+2026), never splitting a character.
     std::string text(std::string_view value) { return text(value, limits_.maxStringBytes); }
     std::string text(std::string_view value, std::size_t maxBytes);
     Value value(const Value& value) { return sanitize(value, 0); }

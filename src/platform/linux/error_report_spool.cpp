@@ -1,15 +1,14 @@
 #include "platform/linux/error_report_spool.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <string_view>
 #include <utility>
+
+#include "platform/posix/atomic_file.h"
 
 namespace tovalo {
 
@@ -21,6 +20,8 @@ constexpr std::size_t kSequenceDigits = 20;
 constexpr std::string_view kTempPrefix = ".report.tmp-";
 // How often a name taken by another process is skipped before giving up on the disk.
 constexpr int kNameAttempts = 16;
+// The reports are private to the user.
+constexpr mode_t kDirectoryMode = 0700;
 
 std::string fileNameFor(std::uint64_t sequence) {
     char name[64];
@@ -45,70 +46,6 @@ std::optional<std::uint64_t> sequenceOf(std::string_view name) {
     return sequence;
 }
 
-// Creates `path` and its missing parents; true when it is a directory afterwards.
-bool ensureDirectory(const std::string& path) {
-    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-        ::mkdir(path.substr(0, slash).c_str(), 0700);
-    }
-    ::mkdir(path.c_str(), 0700);
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-bool writeAll(int fd, const std::string& data) {
-    std::size_t written = 0;
-    while (written < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-void syncDirectory(const std::string& dir) {
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-// Reads at most `limit` + 1 bytes, enough to tell an oversized file; nullopt on failure.
-std::optional<std::string> readFile(const std::string& path, std::size_t limit) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    std::string text;
-    char buffer[16 * 1024];
-    bool ok = true;
-    while (text.size() <= limit) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            ok = false;
-            break;
-        }
-        if (n == 0) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    if (!ok || text.size() > limit) {
-        return std::nullopt;
-    }
-    return text;
-}
-
 }  // namespace
 
 ErrorReportSpool::ErrorReportSpool(std::string directory, Limits limits)
@@ -119,7 +56,7 @@ void ErrorReportSpool::loadLocked() {
         return;
     }
     loaded_ = true;
-    ensureDirectory(directory_);
+    createDirectories(directory_, kDirectoryMode);
     DIR* stream = ::opendir(directory_.c_str());
     if (stream == nullptr) {
         return;
@@ -156,31 +93,25 @@ void ErrorReportSpool::loadLocked() {
 
 bool ErrorReportSpool::writeFileLocked(std::uint64_t& sequence, const std::string& report,
                                        std::string& fileName) {
-    if (!ensureDirectory(directory_)) {
+    if (!createDirectories(directory_, kDirectoryMode)) {
         return false;
     }
-    std::string temp = directory_ + "/" + std::string(kTempPrefix) + "XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = writeAll(fd, report) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    // A link never replaces an existing file: a name taken by another instance of the program
-    // sharing the directory is skipped rather than overwritten.
     bool linked = false;
-    for (int attempt = 0; ok && !linked && attempt < kNameAttempts; ++attempt) {
-        fileName = fileNameFor(sequence);
-        const std::string path = directory_ + "/" + fileName;
-        if (::link(temp.c_str(), path.c_str()) == 0) {
-            linked = true;
-        } else if (errno == EEXIST) {
-            sequence = nextSequence_++;
-        } else {
-            ok = false;
+    {
+        const auto staged = AtomicFile::stage(directory_ + "/" + std::string(kTempPrefix), report);
+        // A link never replaces an existing file: a name taken by another instance of the
+        // program sharing the directory is skipped rather than overwritten.
+        for (int attempt = 0; staged && attempt < kNameAttempts; ++attempt) {
+            fileName = fileNameFor(sequence);
+            const auto result = staged->linkTo(directory_ + "/" + fileName);
+            if (result == AtomicFile::LinkResult::nameTaken) {
+                sequence = nextSequence_++;
+            } else {
+                linked = result == AtomicFile::LinkResult::linked;
+                break;
+            }
         }
-    }
-    ::unlink(temp.c_str());
+    }  // the temporary name is removed here; a linked report keeps its own
     if (linked) {
         syncDirectory(directory_);
     }
@@ -248,14 +179,15 @@ std::optional<std::string> ErrorReportSpool::read(const Entry& entry) {
         path = directory_ + "/" + it->second.fileName;
     }
     // Read outside the lock: a slow disk must not hold up the writer.
-    auto text = readFile(path, limits_.maxReportBytes);
-    if (!text) {
+    FileReadResult file = readWholeFile(path, limits_.maxReportBytes);
+    if (file.status != FileReadStatus::read) {
         std::lock_guard lock(mutex_);
         if (const auto it = items_.find(entry.sequence); it != items_.end()) {
             eraseLocked(it);
         }
+        return std::nullopt;
     }
-    return text;
+    return std::move(file.contents);
 }
 
 void ErrorReportSpool::remove(const Entry& entry) {

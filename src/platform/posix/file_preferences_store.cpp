@@ -1,21 +1,17 @@
 #include "platform/posix/file_preferences_store.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <exception>
 #include <limits>
-#include <nlohmann/json.hpp>
-#include <type_traits>
-#include <variant>
 
 #include "base/clock.h"
 #include "base/notification_center.h"
+#include "platform/posix/atomic_file.h"
+#include "platform/posix/value_json.h"
 
 namespace tovalo {
 
@@ -23,98 +19,9 @@ namespace {
 
 using Json = nlohmann::json;
 
-// Temp files are named "<file>.tmp-XXXXXX" next to the target so that rename stays atomic.
-constexpr const char* kTempInfix = ".tmp-";
-// The program never nests values this deep; refusing deeper input bounds the recursion.
-constexpr int kMaxDepth = 64;
-
-// ---- JSON conversion
-
-Json toJson(const ValueMap& map);
-
-Json toJson(const Value& value) {
-    return std::visit(
-        [](const auto& v) -> Json {
-            using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, Value::Null>) {
-                return nullptr;
-            } else if constexpr (std::is_same_v<T, ValueList>) {
-                Json array = Json::array();
-                for (const Value& element : v) {
-                    array.push_back(toJson(element));
-                }
-                return array;
-            } else if constexpr (std::is_same_v<T, ValueMap>) {
-                return toJson(v);
-            } else {
-                return Json(v);
-            }
-        },
-        value.storage());
-}
-
-Json toJson(const ValueMap& map) {
-    Json object = Json::object();
-    for (const auto& [key, value] : map) {
-        object[key] = toJson(value);
-    }
-    return object;
-}
-
-// nullopt for shapes a Value cannot hold exactly (binary data, integers above int64, too deep).
-std::optional<Value> fromJson(const Json& json, int depth) {
-    switch (json.type()) {
-        case Json::value_t::null:
-            return Value();
-        case Json::value_t::boolean:
-            return Value(json.get<bool>());
-        case Json::value_t::number_integer:
-            return Value(json.get<std::int64_t>());
-        case Json::value_t::number_unsigned: {
-            // The parser reads every non-negative integer as unsigned.
-            const auto u = json.get<std::uint64_t>();
-            if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-                return std::nullopt;
-            }
-            return Value(static_cast<std::int64_t>(u));
-        }
-        case Json::value_t::number_float:
-            return Value(json.get<double>());
-        case Json::value_t::string:
-            return Value(json.get<std::string>());
-        case Json::value_t::array: {
-            if (depth >= kMaxDepth) {
-                return std::nullopt;
-            }
-            ValueList list;
-            list.reserve(json.size());
-            for (const Json& element : json) {
-                auto value = fromJson(element, depth + 1);
-                if (!value) {
-                    return std::nullopt;
-                }
-                list.push_back(std::move(*value));
-            }
-            return Value(std::move(list));
-        }
-        case Json::value_t::object: {
-            if (depth >= kMaxDepth) {
-                return std::nullopt;
-            }
-            ValueMap map;
-            for (const auto& [key, element] : json.items()) {
-                auto value = fromJson(element, depth + 1);
-                if (!value) {
-                    return std::nullopt;
-                }
-                map.emplace(key, std::move(*value));
-            }
-            return Value(std::move(map));
-        }
-        default:
-            return std::nullopt;
-    }
-}
+// The program never nests values this deep; refusing deeper input bounds the recursion. The
+// document object itself is the first level.
+constexpr int kMaxNesting = 64;
 
 // The stored entries, or nullopt when the text is not a JSON object. Entries that are null or
 // of an unsupported shape are skipped; the rest are kept.
@@ -128,129 +35,11 @@ std::optional<ValueMap> parseDocument(const std::string& text) {
         if (element.is_null()) {
             continue;
         }
-        if (auto value = fromJson(element, 1)) {
+        if (auto value = valueFromJson(element, kMaxNesting - 1)) {
             values.emplace(key, std::move(*value));
         }
     }
     return values;
-}
-
-// ---- Files
-
-std::string parentDirectory(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string fileName(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-enum class ReadStatus { kRead, kMissing, kUnreadable };
-
-ReadStatus readFile(const std::string& path, std::string& contents) {
-    // Non-blocking so that a FIFO in the file's place cannot hang the start-up.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return errno == ENOENT || errno == ENOTDIR ? ReadStatus::kMissing : ReadStatus::kUnreadable;
-    }
-    struct stat info {};
-    ReadStatus status = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? ReadStatus::kRead
-                                                                         : ReadStatus::kUnreadable;
-    char buffer[16384];
-    while (status == ReadStatus::kRead) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            contents.append(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            status = ReadStatus::kUnreadable;
-        }
-    }
-    ::close(fd);
-    return status;
-}
-
-// Creates `dir` and its missing parents, private to the user.
-bool ensureDirectory(const std::string& dir) {
-    if (::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) {
-        return true;
-    }
-    if (errno != ENOENT || dir == "/" || dir == ".") {
-        return false;
-    }
-    return ensureDirectory(parentDirectory(dir)) &&
-           (::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST);
-}
-
-bool writeAll(int fd, const std::string& data) {
-    std::size_t written = 0;
-    while (written < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Makes a rename in `dir` durable.
-bool syncDirectory(const std::string& dir) {
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    // Some file systems cannot sync a directory (EINVAL); the rename is as durable as they allow.
-    const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
-    ::close(fd);
-    return ok;
-}
-
-// Replaces `path` with `contents` so that a crash leaves either the old or the new file whole.
-bool writeFileAtomically(const std::string& path, const std::string& contents) {
-    const std::string dir = parentDirectory(path);
-    if (!ensureDirectory(dir)) {
-        return false;
-    }
-    std::string temp = path + kTempInfix + "XXXXXX";
-    // mkostemp creates the file with mode 0600 under a unique name.
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = writeAll(fd, contents) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return syncDirectory(dir);
-}
-
-// Temp files left by a write that was interrupted; the target file is still whole.
-void removeLeftoverTempFiles(const std::string& path) {
-    const std::string dir = parentDirectory(path);
-    const std::string prefix = fileName(path) + kTempInfix;
-    DIR* stream = ::opendir(dir.c_str());
-    if (stream == nullptr) {
-        return;
-    }
-    while (const dirent* entry = ::readdir(stream)) {
-        if (std::string_view(entry->d_name).starts_with(prefix)) {
-            ::unlinkat(::dirfd(stream), entry->d_name, 0);
-        }
-    }
-    ::closedir(stream);
 }
 
 // UTC as YYYYMMDDTHHMMSSZ.
@@ -278,12 +67,12 @@ FilePreferencesStore::FilePreferencesStore(std::string path, NotificationCenter*
 }
 
 void FilePreferencesStore::load() {
-    std::string text;
-    const ReadStatus status = readFile(path_, text);
-    if (status != ReadStatus::kMissing) {
+    // The user's own file, read whatever its size.
+    const FileReadResult file = readWholeFile(path_, std::numeric_limits<std::size_t>::max());
+    if (file.status != FileReadStatus::missing) {
         std::optional<ValueMap> loaded;
-        if (status == ReadStatus::kRead) {
-            loaded = parseDocument(text);
+        if (file.status == FileReadStatus::read) {
+            loaded = parseDocument(file.contents);
         }
         if (loaded) {
             values_ = std::move(*loaded);
@@ -292,7 +81,7 @@ void FilePreferencesStore::load() {
             unusableFilePending_ = !setAsideUnusableFile();
         }
     }
-    removeLeftoverTempFiles(path_);
+    removeAtomicWriteLeftovers(path_);
 }
 
 bool FilePreferencesStore::setAsideUnusableFile() {
@@ -381,11 +170,12 @@ bool FilePreferencesStore::persist() {
     }
     std::string text;
     try {
-        text = toJson(snapshot).dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+        text = jsonText(valueToJson(snapshot), 2) + "\n";
     } catch (const std::exception&) {
         return false;
     }
-    if (!writeFileAtomically(path_, text)) {
+    // A write that returned must survive a crash: the rename has to be durable too.
+    if (!writeFileAtomically(path_, text, {.requireDurableRename = true})) {
         return false;
     }
     persistedGeneration_ = generation;
