@@ -22,6 +22,7 @@
 #include "platform/linux/error_report_event.h"
 #include "platform/linux/error_report_uploader.h"
 #include "platform/linux/reporting_dsn.h"
+#include "platform/posix/atomic_file.h"
 
 namespace tovalo {
 
@@ -43,19 +44,13 @@ struct PendingCapture {
     std::shared_ptr<const ReportUser> user;
 };
 
+// Crash records are read without blocking: a FIFO in the spool must not hang the start.
 std::optional<std::string> readSmallFile(const std::string& path, std::size_t limit) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    auto result = readWholeFile(path, limit);
+    if (result.status != FileReadStatus::read) {
         return std::nullopt;
     }
-    std::string text(limit + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    const auto count = static_cast<std::size_t>(in.gcount());
-    if (count > limit) {
-        return std::nullopt;
-    }
-    text.resize(count);
-    return text;
+    return std::move(result.contents);
 }
 
 // PRETTY_NAME from os-release, e.g. "Debian GNU/Linux 12 (bookworm)"; empty when unknown.

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/linux/reporting_dsn.h"
+#include "platform/posix/atomic_file.h"
 
 namespace tovalo {
 
@@ -65,23 +66,13 @@ void overlay(TelemetryConfig& config, std::string_view key, const std::string& r
     }
 }
 
+// A FIFO or device in place of the file must not hang start-up: read only regular files.
 std::optional<std::string> readSmallFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    auto result = readWholeFile(path, static_cast<std::size_t>(kMaxFileBytes));
+    if (result.status != FileReadStatus::read) {
         return std::nullopt;
     }
-    std::string text;
-    char chunk[4096];
-    while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
-        text.append(chunk, static_cast<std::size_t>(file.gcount()));
-        if (static_cast<std::streamoff>(text.size()) > kMaxFileBytes) {
-            return std::nullopt;
-        }
-    }
-    if (file.bad()) {
-        return std::nullopt;  // a directory of that name, or a read error
-    }
-    return text;
+    return std::move(result.contents);
 }
 
 void overlayFile(TelemetryConfig& config, const std::string& configDir) {
