@@ -18,50 +18,16 @@
 #include "base/value.h"
 #include "platform/http_client.h"
 #include "platform/linux/analytics_json.h"
+#include "support/temp_dir.h"
 
 namespace tovalo::analytics_testing {
 
 namespace fs = std::filesystem;
 
-// A fresh directory under the system's temporary folder, removed with everything in it.
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "tovalo-analytics-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            ADD_FAILURE() << "cannot create a temporary directory";
-        }
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const fs::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-  private:
-    fs::path path_;
-};
-
-inline std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline void writeFile(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-inline void appendFile(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::app) << text;
-}
+using test_support::appendFile;
+using test_support::readFile;
+using test_support::TempDir;
+using test_support::writeFile;
 
 // Answers requests from a FIFO of scripted responses, then 200; records every request and,
 // given a clock, when it came.

@@ -17,60 +17,17 @@
 #include <vector>
 
 #include "platform/http_client.h"
+#include "support/temp_dir.h"
 
 namespace tovalo::error_report_testing {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-// A fresh directory under the system's temporary folder, removed with everything in it.
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "tovalo-reports-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            ADD_FAILURE() << "cannot create a temporary directory";
-        }
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
-
-inline void writeFile(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-inline std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// File names in `dir` that start with `prefix`, sorted.
-inline std::vector<std::string> filesIn(const fs::path& dir, const std::string& prefix = "") {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(dir, error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.starts_with(prefix)) {
-            names.push_back(name);
-        }
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using test_support::filesIn;
+using test_support::readFile;
+using test_support::TempDir;
+using test_support::writeFile;
 
 // Answers requests from a FIFO of scripted responses, then with `fallback`; records requests.
 class ScriptedHttpClient final : public HttpClient {

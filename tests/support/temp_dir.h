@@ -42,6 +42,7 @@ class TempDir {
     TempDir& operator=(const TempDir&) = delete;
 
     const fs::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
 
   private:
     fs::path path_;
@@ -51,6 +52,10 @@ class TempDir {
 inline void writeFile(const fs::path& path, const std::string& text) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+inline void appendFile(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary | std::ios::app) << text;
 }
 
 inline std::string readFile(const fs::path& path) {
