@@ -3,10 +3,10 @@
 #include <utility>
 
 #include "base/debug_log.h"
+#include "base/text_trimming.h"
 #include "capture/built_in_excluded_bundle_ids.h"
 #include "prefs/notification_name.h"
 #include "prefs/preference_key.h"
-#include "telemetry/analytics_tracker.h"
 
 namespace tovalo {
 namespace {

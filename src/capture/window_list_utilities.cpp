@@ -4,8 +4,8 @@
 #include <set>
 #include <string_view>
 
+#include "base/text_trimming.h"
 #include "capture/canonical_string_order.h"
-#include "telemetry/analytics_tracker.h"
 
 namespace tovalo {
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/text_trimming.h"
 #include "base/value.h"
 #include "platform/analytics_client.h"
 
@@ -57,8 +58,5 @@ class AnalyticsTracker {
     mutable std::mutex identityMutex_;
     std::optional<std::string> currentDistinctID_;
 };
-
-// `text` without leading and trailing Unicode white space and line breaks (UTF-8).
-std::string_view trimWhitespaceAndNewlines(std::string_view text);
 
 }  // namespace tovalo
