@@ -1,8 +1,8 @@
 #pragma once
 
 // The parts of the program that the composition root cannot yet make from the platform ports
-// alone: the live-capture engine behind each overlay, the overlay's view, and the shell's status
-// item, shortcuts, main window, updater, pinning commands and main menu. The program (or a test)
+// alone: the overlay's view and the shell's status item, shortcuts, main window, updater, pinning
+// commands and main menu. The program (or a test)
 // supplies them; each later subsystem moves its part into the root.
 
 #include <memory>
@@ -19,7 +19,7 @@
 namespace tovalo {
 
 struct AppComponents {
-    // Required: makes the stream controller of each pinned window.
+    // Absent: the real live-capture engine, built from the ports. Tests may supply their own.
     std::shared_ptr<WindowStreamControllerFactory> streamControllerFactory;
     // Absent: overlays show placeholder content.
     std::shared_ptr<OverlayContentFactory> overlayContentFactory;

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "capture/default_window_stream_controller_factory.h"
 #include "pinning/placeholder_overlay_content_factory.h"
 
 namespace tovalo {
@@ -43,6 +44,51 @@ CompositionRoot::CompositionRoot(PlatformPorts ports, AppComponents components)
         keepingAlive(new DeviceIDProvider(*ports_.hardwareIdentity, *ports_.hasher,
                                           *ports_.preferences, *errorReporter_),
                      ports_.hardwareIdentity, ports_.hasher, ports_.preferences, errorReporter_);
+
+    windowServerInfo_ = WindowServerInfo::create(ports_.windowServer, ports_.runtime);
+    std::weak_ptr<WindowServerInfo> weakInfo = windowServerInfo_;
+    auto windowInfo = [weakInfo](WindowID windowID) -> std::optional<ValueMap> {
+        auto info = weakInfo.lock();
+        return info ? info->windowInfo(windowID) : std::nullopt;
+    };
+    captureContextProvider_ = WindowCaptureContextProvider::create({
+        .runtime = ports_.runtime,
+        .captureService = ports_.captureService,
+        .windowInfo = windowInfo,
+        .workspace = ports_.workspace,
+        .bundleInfo = ports_.bundleInfo,
+        .preferences = ports_.preferences,
+        .defaultCenter = ports_.defaultCenter,
+        .errorReporter = errorReporter_,
+    });
+    streamRegistry_ = std::make_shared<WindowStreamRegistry>(*ports_.runtime);
+    if (!components_.streamControllerFactory) {
+        std::weak_ptr<WindowCaptureContextProvider> weakProvider = captureContextProvider_;
+        StreamStopDiagnosticsSources diagnostics{
+            .windowBounds = [weakInfo](WindowID windowID) -> std::optional<Rect> {
+                auto info = weakInfo.lock();
+                return info ? info->windowBounds(windowID) : std::nullopt;
+            },
+            .windowInfo = windowInfo,
+            .cachedContent = [weakProvider]() -> std::optional<FilteredShareableContent> {
+                auto provider = weakProvider.lock();
+                return provider ? provider->currentContent() : std::nullopt;
+            },
+        };
+        components_.streamControllerFactory =
+            std::make_shared<DefaultWindowStreamControllerFactory>(
+                WindowStreamController::Dependencies{
+                    .runtime = ports_.runtime,
+                    .captureService = ports_.captureService,
+                    .errorReporter = errorReporter_,
+                    .diagnostics = std::move(diagnostics),
+                    .registry = streamRegistry_,
+                    .contextProvider = captureContextProvider_,
+                    .workspace = ports_.workspace,
+                    .pinnedWindows = {},
+                    .videoLayerFactory = ports_.videoLayerFactory,
+                });
+    }
 
     pinnedWindowManager_ = PinnedWindowManager::create({
         .runtime = ports_.runtime,

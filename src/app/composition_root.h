@@ -12,6 +12,9 @@
 #include "app/app_components.h"
 #include "app/app_delegate.h"
 #include "app/platform_ports.h"
+#include "capture/window_capture_context_provider.h"
+#include "capture/window_server_info.h"
+#include "capture/window_stream_registry.h"
 #include "pinning/pinned_window_manager.h"
 #include "prefs/app_state.h"
 #include "prefs/localization_manager.h"
@@ -24,7 +27,7 @@ namespace tovalo {
 
 class CompositionRoot {
   public:
-    // Every port must be present, as must `components.streamControllerFactory`.
+    // Every port must be present.
     CompositionRoot(PlatformPorts ports, AppComponents components);
     ~CompositionRoot();
     CompositionRoot(const CompositionRoot&) = delete;
@@ -39,6 +42,11 @@ class CompositionRoot {
     const std::shared_ptr<ErrorReporter>& errorReporter() const { return errorReporter_; }
     const std::shared_ptr<AnalyticsTracker>& analytics() const { return analytics_; }
     const std::shared_ptr<DeviceIDProvider>& deviceIDProvider() const { return deviceIDProvider_; }
+    const std::shared_ptr<WindowServerInfo>& windowServerInfo() const { return windowServerInfo_; }
+    const std::shared_ptr<WindowCaptureContextProvider>& captureContextProvider() const {
+        return captureContextProvider_;
+    }
+    const std::shared_ptr<WindowStreamRegistry>& streamRegistry() const { return streamRegistry_; }
     const std::shared_ptr<PinnedWindowManager>& pinnedWindowManager() const {
         return pinnedWindowManager_;
     }
@@ -54,6 +62,9 @@ class CompositionRoot {
     std::shared_ptr<ErrorReporter> errorReporter_;
     std::shared_ptr<AnalyticsTracker> analytics_;
     std::shared_ptr<DeviceIDProvider> deviceIDProvider_;
+    std::shared_ptr<WindowServerInfo> windowServerInfo_;
+    std::shared_ptr<WindowCaptureContextProvider> captureContextProvider_;
+    std::shared_ptr<WindowStreamRegistry> streamRegistry_;
     std::shared_ptr<PinnedWindowManager> pinnedWindowManager_;
     std::shared_ptr<AppDelegate> appDelegate_;
 };

@@ -14,6 +14,7 @@
 #include "base/notification_center.h"
 #include "base/preferences_store.h"
 #include "capture/capture_service.h"
+#include "capture/video_layer.h"
 #include "pinning/accessibility_service.h"
 #include "platform/analytics_client.h"
 #include "platform/application.h"
@@ -56,6 +57,8 @@ struct PlatformPorts {
     std::shared_ptr<SymbolLookup> symbolLookup;
 
     std::shared_ptr<CaptureService> captureService;
+    // The surfaces overlays show live frames on.
+    std::shared_ptr<VideoLayerFactory> videoLayerFactory;
     std::shared_ptr<AccessibilityService> accessibility;
 
     std::shared_ptr<ErrorReportingClient> errorReportingClient;

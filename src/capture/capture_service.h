@@ -20,7 +20,8 @@
 
 namespace tovalo {
 
-inline constexpr const char* kSCStreamErrorDomain = "com.apple.ScreenCaptureKit.SCStreamErrorDomain";
+inline constexpr const char* kSCStreamErrorDomain =
+    "com.apple.ScreenCaptureKit.SCStreamErrorDomain";
 // The user declined capture.
 inline constexpr std::int64_t kSCStreamErrorUserDeclined = -3801;
 // An attempt to stop a stream that is not running.
@@ -49,13 +50,13 @@ struct SCStreamConfiguration {
 class SCStream;
 
 class SCStreamOutput {
-public:
+  public:
     virtual ~SCStreamOutput() = default;
     virtual void didOutputFrame(SCStream& stream, const VideoFrameRef& frame) = 0;
 };
 
 class SCStreamDelegate {
-public:
+  public:
     virtual ~SCStreamDelegate() = default;
     // The stream ended by itself (window gone, permission withdrawn, ...). Any thread.
     virtual void didStopWithError(SCStream& stream, const Error& error) = 0;
@@ -64,7 +65,7 @@ public:
 using CaptureCompletion = std::function<void(const std::optional<Error>&)>;
 
 class SCStream {
-public:
+  public:
     virtual ~SCStream() = default;
 
     // Frames for `output` will be delivered on `queue`. Fails with an error, e.g. when the
@@ -72,7 +73,8 @@ public:
     virtual std::optional<Error> addStreamOutput(std::shared_ptr<SCStreamOutput> output,
                                                  std::shared_ptr<DispatchQueue> queue) = 0;
     // Returns once no further frame can reach `output`.
-    virtual std::optional<Error> removeStreamOutput(const std::shared_ptr<SCStreamOutput>& output) = 0;
+    virtual std::optional<Error> removeStreamOutput(
+        const std::shared_ptr<SCStreamOutput>& output) = 0;
 
     // Each completes exactly once, on a thread of the service.
     virtual void startCapture(CaptureCompletion completion) = 0;
@@ -84,7 +86,7 @@ public:
 using ShareableContentResult = std::variant<SCShareableContent, Error>;
 
 class CaptureService {
-public:
+  public:
     virtual ~CaptureService() = default;
 
     // Answers once, on a thread of the service.

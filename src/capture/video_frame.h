@@ -13,7 +13,7 @@
 namespace tovalo {
 
 class VideoFrame {
-public:
+  public:
     virtual ~VideoFrame() = default;
 
     virtual std::uint32_t width() const = 0;

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "capture/pinned_window_directory.h"
 #include "capture/window_stream_controlling.h"
 
 namespace tovalo {
@@ -13,8 +14,10 @@ class WindowStreamControllerFactory {
   public:
     virtual ~WindowStreamControllerFactory() = default;
 
-    // A new idle controller; capture is not started.
-    virtual std::shared_ptr<WindowStreamControlling> makeController() = 0;
+    // A new idle controller; capture is not started. `pinnedWindows` is the manager asking,
+    // held weakly by the controller.
+    virtual std::shared_ptr<WindowStreamControlling> makeController(
+        std::weak_ptr<PinnedWindowDirectory> pinnedWindows) = 0;
 };
 
 }  // namespace tovalo

@@ -16,40 +16,27 @@
 #include "platform/linux/terminate_handler_hooks.h"
 #include "platform/posix/file_preferences_store.h"
 #include "platform/posix/xdg_paths.h"
-#include "platform/sim/sim_analytics_client.h"
 #include "platform/sim/sim_accessibility_service.h"
+#include "platform/sim/sim_analytics_client.h"
 #include "platform/sim/sim_application.h"
 #include "platform/sim/sim_bundle_info.h"
 #include "platform/sim/sim_capture_service.h"
 #include "platform/sim/sim_desktop.h"
 #include "platform/sim/sim_desktop_appearance.h"
+#include "platform/sim/sim_error_reporting_client.h"
 #include "platform/sim/sim_operating_system_info.h"
 #include "platform/sim/sim_screens.h"
+#include "platform/sim/sim_symbol_lookup.h"
+#include "platform/sim/sim_video_layer.h"
 #include "platform/sim/sim_window_factory.h"
 #include "platform/sim/sim_window_server.h"
 #include "platform/sim/sim_workspace.h"
-#include "platform/sim/sim_error_reporting_client.h"
-#include "platform/sim/sim_symbol_lookup.h"
 #include "prefs/notification_name.h"
 #include "prefs/preferences.h"
 
 namespace {
 
 using namespace tovalo;
-
-// Live capture arrives with the capture engine; until then a pinned window's controller has
-// nothing to stop.
-class NoCaptureYet final : public WindowStreamControlling {
-  public:
-    void stopCapture() override {}
-};
-
-class NoCaptureYetFactory final : public WindowStreamControllerFactory {
-  public:
-    std::shared_ptr<WindowStreamControlling> makeController() override {
-        return std::make_shared<NoCaptureYet>();
-    }
-};
 
 void say(const std::string& line) {
     std::printf("%s\n", line.c_str());
@@ -93,6 +80,7 @@ int main() {
     ports.desktopAppearance = desktop->appearance();
     ports.symbolLookup = std::make_shared<sim::SimSymbolLookup>();
     ports.captureService = desktop->sharedCaptureService();
+    ports.videoLayerFactory = std::make_shared<sim::SimVideoLayerFactory>(runtime);
     ports.accessibility = desktop->sharedAccessibilityService();
     ports.errorReportingClient = errors;
     ports.analyticsClient = analytics;
@@ -103,7 +91,6 @@ int main() {
     ports.analyticsToken = "00000000000000000000000000000000";
 
     AppComponents components;
-    components.streamControllerFactory = std::make_shared<NoCaptureYetFactory>();
 
     say("Tovalo headless demo (the X11 desktop backend is not built yet; this runs the real");
     say("program logic against a simulated desktop on virtual time)");

@@ -82,7 +82,7 @@ void PinnedWindowManager::present(const SCWindow& window, const SCDisplay& displ
     panel->setTitle(title);
     panel->orderFrontRegardless();
 
-    auto controller = streamControllerFactory_->makeController();
+    auto controller = streamControllerFactory_->makeController(weak_from_this());
     if (overlayState) {
         overlayStates_[windowID] = *overlayState;
     }

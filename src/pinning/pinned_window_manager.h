@@ -18,6 +18,7 @@
 #include "base/published.h"
 #include "base/subscription.h"
 #include "capture/capture_types.h"
+#include "capture/pinned_window_directory.h"
 #include "capture/window_snapshot_details.h"
 #include "capture/window_stream_controller_factory.h"
 #include "pinning/overlay_content_factory.h"
@@ -31,7 +32,8 @@
 
 namespace tovalo {
 
-class PinnedWindowManager : public std::enable_shared_from_this<PinnedWindowManager> {
+class PinnedWindowManager : public PinnedWindowDirectory,
+                            public std::enable_shared_from_this<PinnedWindowManager> {
   public:
     using PinnedWindowMap = std::map<WindowID, PinnedWindowEntry>;
 
@@ -57,7 +59,7 @@ class PinnedWindowManager : public std::enable_shared_from_this<PinnedWindowMana
     // rebuilding the overlays while the manager lives.
     static std::shared_ptr<PinnedWindowManager> create(Dependencies dependencies);
 
-    ~PinnedWindowManager();
+    ~PinnedWindowManager() override;
     PinnedWindowManager(const PinnedWindowManager&) = delete;
     PinnedWindowManager& operator=(const PinnedWindowManager&) = delete;
 
@@ -90,7 +92,7 @@ class PinnedWindowManager : public std::enable_shared_from_this<PinnedWindowMana
 
     // Exactly the pinned windows. Observers run on the main thread; `get` works from any thread.
     Published<PinnedWindowMap>& pinnedWindows() { return pinnedWindows_; }
-    bool isPinned(WindowID windowID) const;
+    bool isPinned(WindowID windowID) const override;
 
     // The latest still picture of each pinned window.
     const std::map<WindowID, WindowSnapshotDetails>& cachedSnapshots() const {
@@ -98,7 +100,7 @@ class PinnedWindowManager : public std::enable_shared_from_this<PinnedWindowMana
     }
     // Keeps `snapshot` as the window's latest picture. Dropped when the window is not pinned (a
     // picture arriving after the unpin), so no entry outlives the pinned window.
-    void storeCachedSnapshot(WindowID windowID, WindowSnapshotDetails snapshot);
+    void storeCachedSnapshot(WindowID windowID, WindowSnapshotDetails snapshot) override;
 
     // The settings overlays reported or a restore supplied, per pinned window.
     const std::map<WindowID, PinnedOverlayState>& overlayStates() const { return overlayStates_; }

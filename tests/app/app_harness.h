@@ -40,11 +40,13 @@
 #include "platform/sim/sim_screens.h"
 #include "platform/sim/sim_symbol_lookup.h"
 #include "platform/sim/sim_uncaught_exception_hooks.h"
+#include "platform/sim/sim_video_layer.h"
 #include "platform/sim/sim_window_factory.h"
 #include "platform/sim/sim_window_server.h"
 #include "platform/sim/sim_workspace.h"
 #include "prefs/app_language.h"
 #include "prefs/notification_name.h"
+#include "support/recording_stream_controller.h"
 
 namespace tovalo {
 
@@ -107,6 +109,7 @@ class AppHarness {
         ports.desktopAppearance = desktop->appearance();
         ports.symbolLookup = std::make_shared<sim::SimSymbolLookup>();
         ports.captureService = desktop->sharedCaptureService();
+        ports.videoLayerFactory = std::make_shared<sim::SimVideoLayerFactory>(runtime);
         ports.accessibility = desktop->sharedAccessibilityService();
         ports.errorReportingClient =
             std::make_shared<JournalingErrorReportingClient>(errorClient, journal);
@@ -187,8 +190,8 @@ class AppHarness {
         std::make_shared<RecordingUpdateController>(journal);
     const std::shared_ptr<RecordingPinningCommands> commands =
         std::make_shared<RecordingPinningCommands>(journal);
-    const std::shared_ptr<CountingStreamControllerFactory> streamControllers =
-        std::make_shared<CountingStreamControllerFactory>();
+    const std::shared_ptr<RecordingStreamControllerFactory> streamControllers =
+        std::make_shared<RecordingStreamControllerFactory>();
     std::shared_ptr<MainMenu> mainMenu;
 
     // "pinnedWindowsShouldSuspend" / "pinnedWindowsShouldResume", in posting order.

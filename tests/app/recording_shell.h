@@ -108,19 +108,4 @@ class RecordingPinningCommands final : public PinningCommands {
     std::shared_ptr<CallJournal> journal_;
 };
 
-class CountingStreamController final : public WindowStreamControlling {
-  public:
-    void stopCapture() override { ++stopCount; }
-    int stopCount = 0;
-};
-
-class CountingStreamControllerFactory final : public WindowStreamControllerFactory {
-  public:
-    std::shared_ptr<WindowStreamControlling> makeController() override {
-        made.push_back(std::make_shared<CountingStreamController>());
-        return made.back();
-    }
-    std::vector<std::shared_ptr<CountingStreamController>> made;
-};
-
 }  // namespace tovalo

@@ -13,7 +13,7 @@
 #include "pinning/pinned_window_manager.h"
 #include "pinning/placeholder_overlay_content.h"
 #include "pinning/placeholder_overlay_content_factory.h"
-#include "pinning/recording_stream_controller.h"
+#include "support/recording_stream_controller.h"
 #include "platform/sim/sim_application.h"
 #include "platform/sim/sim_desktop.h"
 #include "platform/sim/sim_platform_window.h"

@@ -153,6 +153,37 @@ TEST_F(AccessibilityFixture, InjectedReadFailuresHitOnlyTheirAttribute) {
     EXPECT_EQ(ax().copyAttributeValue(element, AXAttribute::fullScreen, value), kAXErrorSuccess);
 }
 
+TEST_F(AccessibilityFixture, HiddenElementsAndStaleFramesAreScriptedPerWindow) {
+    auto held = elementOf(notes);
+    ax().setWindowElementHidden(notes, true);
+    EXPECT_EQ(elementOf(notes), nullptr);
+    EXPECT_NE(elementOf(draft), nullptr);
+    // An element already held still answers.
+    EXPECT_EQ(windowNumber(held), notes);
+    ax().setWindowElementHidden(notes, false);
+    EXPECT_NE(elementOf(notes), nullptr);
+
+    ax().setElementFrameOverride(notes, Rect{1, 2, 3, 4});
+    AXValue position;
+    AXValue size;
+    ASSERT_EQ(ax().copyAttributeValue(held, AXAttribute::position, position), kAXErrorSuccess);
+    ASSERT_EQ(ax().copyAttributeValue(held, AXAttribute::size, size), kAXErrorSuccess);
+    EXPECT_EQ((Rect{std::get<Point>(position), std::get<Size>(size)}), (Rect{1, 2, 3, 4}));
+    EXPECT_EQ(windowNumber(held), notes);
+    ax().setElementFrameOverride(notes, std::nullopt);
+    ASSERT_EQ(ax().copyAttributeValue(held, AXAttribute::position, position), kAXErrorSuccess);
+    EXPECT_EQ(std::get<Point>(position), desktop->window(notes)->frame.origin);
+}
+
+TEST_F(AccessibilityFixture, AnInjectedObserverFailureHitsOnlyTheNextCreation) {
+    ax().failNextObserverCreation(kAXErrorCannotComplete);
+    AXError error = kAXErrorSuccess;
+    EXPECT_EQ(ax().createObserver(pid(), nullptr, error), nullptr);
+    EXPECT_EQ(error, kAXErrorCannotComplete);
+    EXPECT_NE(ax().createObserver(pid(), nullptr, error), nullptr);
+    EXPECT_EQ(error, kAXErrorSuccess);
+}
+
 // An observer registered for every notification on the "Notes" window.
 class ObserverFixture : public AccessibilityFixture {
   protected:
@@ -220,6 +251,19 @@ TEST_F(ObserverFixture, NothingArrivesWhileDetachedOrAfterRemoval) {
     observer.reset();
     runtime->runUntilIdle();
     EXPECT_EQ(heard.size(), 1u);
+}
+
+TEST_F(ObserverFixture, ChangesMadeWhileNotificationsAreOffAreLost) {
+    ax().setDeliversNotifications(false);
+    desktop->moveWindow(notes, 10, 0);
+    desktop->closeWindow(draft);
+    runtime->runUntilIdle();
+    ax().setDeliversNotifications(true);
+    runtime->runUntilIdle();
+    EXPECT_TRUE(heard.empty());
+    desktop->resizeWindow(notes, Size{10, 10});
+    runtime->runUntilIdle();
+    EXPECT_EQ(heard, std::vector<std::string>{"AXResized"});
 }
 
 TEST_F(ObserverFixture, RegistrationChecksItsArguments) {

@@ -72,9 +72,15 @@ AXError SimAccessibilityService::copyAttributeValue(const AXUIElementRef& elemen
         }
         // Like the real service: windows of other desktops are not listed.
         const int current = desktop->currentDesktop();
+        std::set<WindowID> hidden;
+        {
+            std::lock_guard lock(mutex_);
+            hidden = hiddenWindows_;
+        }
         std::vector<AXUIElementRef> windows;
         for (const auto& window : desktop->windowsOf(sim->pid())) {
-            if (window.desktop == 0 || window.desktop == current) {
+            if ((window.desktop == 0 || window.desktop == current) &&
+                !hidden.contains(window.windowID)) {
                 windows.push_back(SimAXElement::window(sim->pid(), window.windowID));
             }
         }
@@ -85,6 +91,12 @@ AXError SimAccessibilityService::copyAttributeValue(const AXUIElementRef& elemen
     auto window = desktop->window(sim->windowID());
     if (!window) {
         return kAXErrorInvalidUIElement;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (auto it = frameOverrides_.find(window->windowID); it != frameOverrides_.end()) {
+            window->frame = it->second;
+        }
     }
     if (attribute == AXAttribute::windowNumber) {
         value = static_cast<std::int64_t>(window->windowID);
@@ -146,6 +158,11 @@ std::unique_ptr<AXObserver> SimAccessibilityService::createObserver(ProcessID pi
                                                     runtime_->mainQueue());
     {
         std::lock_guard lock(mutex_);
+        if (observerCreationFailure_) {
+            error = *observerCreationFailure_;
+            observerCreationFailure_.reset();
+            return nullptr;
+        }
         std::erase_if(observers_, [](const auto& weak) { return weak.expired(); });
         observers_.push_back(observer->core());
     }
@@ -178,6 +195,9 @@ void SimAccessibilityService::handleWindowChange(WindowID windowID, SimWindowCha
     std::vector<std::shared_ptr<SimAXObserver::Core>> observers;
     {
         std::lock_guard lock(mutex_);
+        if (!deliversNotifications_) {
+            return;
+        }
         for (const auto& weak : observers_) {
             if (auto core = weak.lock()) {
                 observers.push_back(std::move(core));
@@ -208,6 +228,35 @@ void SimAccessibilityService::failReads(const std::string& attribute, AXError co
 void SimAccessibilityService::failNextAction(const std::string& action, AXError code) {
     std::lock_guard lock(mutex_);
     actionFailures_[action] = code;
+}
+
+void SimAccessibilityService::failNextObserverCreation(AXError code) {
+    std::lock_guard lock(mutex_);
+    observerCreationFailure_ = code;
+}
+
+void SimAccessibilityService::setWindowElementHidden(WindowID windowID, bool hidden) {
+    std::lock_guard lock(mutex_);
+    if (hidden) {
+        hiddenWindows_.insert(windowID);
+    } else {
+        hiddenWindows_.erase(windowID);
+    }
+}
+
+void SimAccessibilityService::setElementFrameOverride(WindowID windowID,
+                                                      std::optional<Rect> frame) {
+    std::lock_guard lock(mutex_);
+    if (frame) {
+        frameOverrides_.insert_or_assign(windowID, *frame);
+    } else {
+        frameOverrides_.erase(windowID);
+    }
+}
+
+void SimAccessibilityService::setDeliversNotifications(bool delivers) {
+    std::lock_guard lock(mutex_);
+    deliversNotifications_ = delivers;
 }
 
 int SimAccessibilityService::promptCount() const {

@@ -6,12 +6,15 @@
 // server's coordinates, so they equal the window's bounds exactly) and "AXFullScreen"; "AXRaise"
 // brings the window in front. Observers hear of scripted moves, resizes, minimise/restore and
 // closing. While the process is not trusted every call fails with kAXErrorAPIDisabled. Tests
-// inject failures per attribute and per action to exercise callers' fallbacks. Owned by
-// SimDesktop.
+// inject failures per attribute, per action and per observer creation, hide window elements,
+// make elements report a stale frame and silence notifications, to exercise callers' fallbacks.
+// Owned by SimDesktop.
 
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -48,6 +51,17 @@ class SimAccessibilityService final : public AccessibilityService,
     void failReads(const std::string& attribute, AXError code);
     // The next `action` fails with `code`.
     void failNextAction(const std::string& action, AXError code);
+    // The next createObserver fails with `code` (after the trust and process checks pass).
+    void failNextObserverCreation(AXError code);
+    // A hidden window is left out of its application's "AXWindows", as by an application that
+    // does not expose it; an element already held still answers.
+    void setWindowElementHidden(WindowID windowID, bool hidden);
+    // The window's element reports `frame` as its "AXPosition" and "AXSize" instead of the
+    // window's own frame (accessibility lagging behind the window server); nullopt clears it.
+    void setElementFrameOverride(WindowID windowID, std::optional<Rect> frame);
+    // While off, observers hear of no change at all (an application too busy to answer);
+    // changes made meanwhile are lost, not delivered later.
+    void setDeliversNotifications(bool delivers);
 
     // ---- Reading ----
     int promptCount() const;
@@ -78,6 +92,10 @@ class SimAccessibilityService final : public AccessibilityService,
     std::map<std::string, AXError> actionFailures_;
     std::map<std::string, int> readCounts_;
     std::vector<WindowID> raised_;
+    std::optional<AXError> observerCreationFailure_;
+    std::set<WindowID> hiddenWindows_;
+    std::map<WindowID, Rect> frameOverrides_;
+    bool deliversNotifications_ = true;
     std::vector<std::weak_ptr<SimAXObserver::Core>> observers_;
     int prompts_ = 0;
 };
