@@ -46,7 +46,7 @@ void DispatchQueue::asyncBarrier(Task task) {
 }
 
 void DispatchQueue::enqueue(Task task, bool isBarrier) {
-    std::deque<Job> toSubmit;
+    std::vector<Job> toSubmit;  // empty vectors do not allocate; this runs per task
     {
         std::lock_guard lock(mutex_);
         pending_.push_back({std::move(task), isBarrier});
@@ -57,7 +57,7 @@ void DispatchQueue::enqueue(Task task, bool isBarrier) {
     }
 }
 
-void DispatchQueue::pumpLocked(std::deque<Job>& toSubmit) {
+void DispatchQueue::pumpLocked(std::vector<Job>& toSubmit) {
     auto self = shared_from_this();
     if (kind_ != Kind::concurrent) {
         if (running_ == 0 && !pending_.empty()) {
@@ -90,14 +90,15 @@ void DispatchQueue::runTask(const Task& task) {
 void DispatchQueue::drainSerial() {
     // Takes everything queued so far in one lock, runs it, then hands the thread back: other
     // queues get a turn between batches, and the queue stays claimed (running_ == 1) throughout.
-    std::deque<Pending> batch;
+    // The batch container is kept between drains so that a drain allocates nothing.
     {
         std::lock_guard lock(mutex_);
-        batch.swap(pending_);
+        drainBatch_.swap(pending_);
     }
-    for (auto& pending : batch) {
+    for (auto& pending : drainBatch_) {
         runTask(pending.task);
     }
+    drainBatch_.clear();
     std::lock_guard lock(mutex_);
     if (pending_.empty()) {
         running_ = 0;
@@ -109,7 +110,7 @@ void DispatchQueue::drainSerial() {
 
 void DispatchQueue::runConcurrent(Task task, bool isBarrier) {
     runTask(task);
-    std::deque<Job> toSubmit;
+    std::vector<Job> toSubmit;  // empty vectors do not allocate; this runs per task
     {
         std::lock_guard lock(mutex_);
         --running_;

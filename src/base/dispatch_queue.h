@@ -7,6 +7,7 @@
 // engine alive; work already queued keeps its queue alive.
 
 #include <deque>
+#include <vector>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -82,7 +83,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     void syncTask(bool barrier, Task task);
     void enqueue(Task task, bool isBarrier);
     // Starts whatever may start now; returns the jobs to submit once the lock is released.
-    void pumpLocked(std::deque<Job>& toSubmit);
+    void pumpLocked(std::vector<Job>& toSubmit);
     void drainSerial();
     void runConcurrent(Task task, bool isBarrier);
     void runTask(const Task& task);
@@ -94,6 +95,8 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
 
     std::mutex mutex_;
     std::deque<Pending> pending_;
+    // Serial queues: the tasks the one running drain works through; only that drain touches it.
+    std::deque<Pending> drainBatch_;
     int running_ = 0;
     bool barrierRunning_ = false;
 };
