@@ -1,7 +1,7 @@
 #pragma once
 
 // The parts of the program that the composition root cannot yet make from the platform ports
-// alone: the overlay's view and the shell's status item, shortcuts, main window, updater, pinning
+// alone: the shell's status item, shortcuts, main window, updater, pinning
 // commands and main menu. The program (or a test)
 // supplies them; each later subsystem moves its part into the root.
 
@@ -21,7 +21,7 @@ namespace tovalo {
 struct AppComponents {
     // Absent: the real live-capture engine, built from the ports. Tests may supply their own.
     std::shared_ptr<WindowStreamControllerFactory> streamControllerFactory;
-    // Absent: overlays show placeholder content.
+    // Absent: the real overlay view, built from the ports.
     std::shared_ptr<OverlayContentFactory> overlayContentFactory;
 
     // Each may be absent; the application delegate then skips the steps that need it.

@@ -2,8 +2,9 @@
 
 #include <utility>
 
+#include "capture/app_activator.h"
 #include "capture/default_window_stream_controller_factory.h"
-#include "pinning/placeholder_overlay_content_factory.h"
+#include "pinning/pinned_overlay_view_factory.h"
 
 namespace tovalo {
 
@@ -23,10 +24,6 @@ std::shared_ptr<T> keepingAlive(T* instance, Kept... kept) {
 
 CompositionRoot::CompositionRoot(PlatformPorts ports, AppComponents components)
     : ports_(std::move(ports)), components_(std::move(components)) {
-    if (!components_.overlayContentFactory) {
-        components_.overlayContentFactory = std::make_shared<PlaceholderOverlayContentFactory>();
-    }
-
     appState_ = AppState::create(*ports_.preferences, *ports_.defaultCenter);
     localization_ = LocalizationManager::create(ports_.preferences, ports_.defaultCenter,
                                                 *ports_.runtime, appState_);
@@ -88,6 +85,27 @@ CompositionRoot::CompositionRoot(PlatformPorts ports, AppComponents components)
                     .pinnedWindows = {},
                     .videoLayerFactory = ports_.videoLayerFactory,
                 });
+    }
+
+    if (!components_.overlayContentFactory) {
+        components_.overlayContentFactory =
+            std::make_shared<PinnedOverlayViewFactory>(PinnedOverlayView::Dependencies{
+                .runtime = ports_.runtime,
+                .preferences = ports_.preferences,
+                .defaultCenter = ports_.defaultCenter,
+                .workspaceCenter = ports_.workspaceCenter,
+                .screens = ports_.screens,
+                .application = ports_.application,
+                .workspace = ports_.workspace,
+                .accessibility = ports_.accessibility,
+                .windowServerInfo = windowServerInfo_,
+                .appActivator = std::make_shared<AppActivator>(AppActivator::Dependencies{
+                    .accessibility = ports_.accessibility,
+                    .windowServerInfo = windowServerInfo_,
+                    .errorReporter = errorReporter_,
+                }),
+                .contextProvider = captureContextProvider_,
+            });
     }
 
     pinnedWindowManager_ = PinnedWindowManager::create({

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "capture/capture_types.h"
+#include "capture/pinned_window_directory.h"
 #include "capture/window_stream_controlling.h"
 #include "pinning/pinned_overlay_state.h"
 #include "platform/platform_window.h"
@@ -26,12 +27,13 @@ class OverlayContentFactory {
     virtual ~OverlayContentFactory() = default;
 
     // `initialOverlayState` seeds the overlay's settings (absent: the global preferences);
-    // `locale` is the interface language its texts use. Main thread.
+    // `locale` is the interface language its texts use; `pinnedWindows` (held weakly) tells
+    // whether the window is still pinned. Main thread.
     virtual std::shared_ptr<WindowContent> makeOverlayRootView(
         std::shared_ptr<WindowStreamControlling> controller, const SCWindow& window,
         const SCDisplay& display, const std::optional<PinnedOverlayState>& initialOverlayState,
         StateChangedCallback onStateChanged, SourceClosedCallback onSourceClosed,
-        AppLanguage locale) = 0;
+        AppLanguage locale, std::weak_ptr<PinnedWindowDirectory> pinnedWindows) = 0;
 };
 
 }  // namespace tovalo

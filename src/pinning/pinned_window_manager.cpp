@@ -163,7 +163,7 @@ std::shared_ptr<WindowContent> PinnedWindowManager::makeOverlayRootView(
     };
     return overlayContentFactory_->makeOverlayRootView(
         controller, window, display, initialOverlayState, std::move(onStateChanged),
-        std::move(onSourceClosed), appState_->preferredLanguage().get());
+        std::move(onSourceClosed), appState_->preferredLanguage().get(), weak);
 }
 
 void PinnedWindowManager::storeOverlayState(WindowID windowID, const PinnedOverlayState& state) {

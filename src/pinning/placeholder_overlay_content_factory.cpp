@@ -7,7 +7,8 @@ namespace tovalo {
 std::shared_ptr<WindowContent> PlaceholderOverlayContentFactory::makeOverlayRootView(
     std::shared_ptr<WindowStreamControlling> controller, const SCWindow& window,
     const SCDisplay& display, const std::optional<PinnedOverlayState>& initialOverlayState,
-    StateChangedCallback onStateChanged, SourceClosedCallback onSourceClosed, AppLanguage locale) {
+    StateChangedCallback onStateChanged, SourceClosedCallback onSourceClosed, AppLanguage locale,
+    std::weak_ptr<PinnedWindowDirectory> /*pinnedWindows*/) {
     ++buildCount_;
     auto content = std::make_shared<PlaceholderOverlayContent>();
     content->controller = std::move(controller);

@@ -17,7 +17,7 @@ class PlaceholderOverlayContentFactory final : public OverlayContentFactory {
         std::shared_ptr<WindowStreamControlling> controller, const SCWindow& window,
         const SCDisplay& display, const std::optional<PinnedOverlayState>& initialOverlayState,
         StateChangedCallback onStateChanged, SourceClosedCallback onSourceClosed,
-        AppLanguage locale) override;
+        AppLanguage locale, std::weak_ptr<PinnedWindowDirectory> pinnedWindows) override;
 
     // How many contents were built so far. Main thread.
     std::size_t buildCount() const { return buildCount_; }

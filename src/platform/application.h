@@ -4,8 +4,10 @@
 // windows. Becoming the active application is posted on the default notification centre as
 // SystemNotification::applicationDidBecomeActive.
 
+#include <cstdint>
 #include <vector>
 
+#include "base/geometry.h"
 #include "platform/platform_window.h"
 
 namespace tovalo {
@@ -16,7 +18,7 @@ enum class ActivationPolicy {
 };
 
 class Application {
-public:
+  public:
     virtual ~Application() = default;
     virtual ActivationPolicy activationPolicy() const = 0;
     virtual void setActivationPolicy(ActivationPolicy policy) = 0;
@@ -26,6 +28,12 @@ public:
     virtual std::vector<PlatformWindowRef> windows() const = 0;
     // Ends the process after the termination steps ran.
     virtual void terminate() = 0;
+
+    // Where the pointer is now, in screen coordinates, read outside the event stream.
+    virtual Point mouseLocation() const = 0;
+    // The mouse buttons held down now: bit 0 the primary button, bit 1 the secondary, bit n
+    // button n; 0 when none is pressed.
+    virtual std::uint32_t pressedMouseButtons() const = 0;
 };
 
 }  // namespace tovalo

@@ -11,14 +11,23 @@
 
 #include "base/geometry.h"
 #include "base/subscription.h"
+#include "platform/animation_request.h"
 
 namespace tovalo {
+
+class PlatformWindow;
 
 // What a window shows. The subsystems define the concrete contents (the overlay view, the
 // picker's outline, ...); a backend draws the kinds it knows.
 class WindowContent {
-public:
+  public:
     virtual ~WindowContent() = default;
+
+    // The window calls these on the main thread, never under its own lock: when the content
+    // starts being shown in `host` (installed as its content), and when it stops (replaced,
+    // removed, or the window closed). Each content appears at most once per installation.
+    virtual void contentDidAppear(const std::shared_ptr<PlatformWindow>& /*host*/) {}
+    virtual void contentDidDisappear() {}
 };
 
 using WindowStyleMask = std::uint32_t;
@@ -43,7 +52,7 @@ enum class WindowLevel : int {
 };
 
 class PlatformWindow {
-public:
+  public:
     virtual ~PlatformWindow() = default;
 
     // The window server's number for this window (its window ID).
@@ -76,6 +85,14 @@ public:
 
     // Runs `observer` on the calling thread when the window is about to close, however it closes.
     [[nodiscard]] virtual Subscription observeWillClose(std::function<void()> observer) = 0;
+
+    // Plays an animation of one value the content shows, from what it shows now towards
+    // `request.targetValue`: `apply` receives the values to present (at least the final one),
+    // then `completion` runs once the duration has passed. Both run later on the main queue,
+    // never within this call, also when the window closed meanwhile; the content decides
+    // whether a finished animation still matters.
+    virtual void animate(const AnimationRequest& request, std::function<void(double)> apply,
+                         std::function<void()> completion) = 0;
 };
 
 using PlatformWindowRef = std::shared_ptr<PlatformWindow>;
@@ -88,7 +105,7 @@ struct WindowCreationOptions {
 };
 
 class WindowFactory {
-public:
+  public:
     virtual ~WindowFactory() = default;
     virtual PlatformWindowRef makeWindow(const WindowCreationOptions& options) = 0;
 };

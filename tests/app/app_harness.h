@@ -84,8 +84,10 @@ class AppHarness {
     }
 
     ~AppHarness() {
-        // The graph goes before the desktop and the runtime it runs on.
+        // The graph goes before the desktop and the runtime it runs on. Work the graph queued
+        // (and never got to run) holds the runtime that holds it, so it is run out first.
         root.reset();
+        runtime->runUntilIdle();
     }
 
     AppHarness(const AppHarness&) = delete;

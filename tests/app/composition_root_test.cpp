@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 #include "app/app_harness.h"
+#include "pinning/pinned_overlay_view.h"
+#include "platform/sim/sim_running_application.h"
 #include "prefs/notification_name.h"
 
 namespace tovalo {
@@ -31,10 +34,28 @@ TEST(CompositionRootTest, ThePartsShareTheRootsInstances) {
     EXPECT_EQ(root.analytics()->currentDistinctID(), root.deviceIDProvider()->deviceID());
 }
 
-TEST(CompositionRootTest, OverlaysGetPlaceholderContentUntilARealViewIsGiven) {
+TEST(CompositionRootTest, APinnedWindowGetsALiveOverlayWhenNoOverlayFactoryIsGiven) {
     AppHarness app;
-    app.build();
-    EXPECT_NE(app.root->components().overlayContentFactory, nullptr);
+    app.launch();
+    auto editor = app.desktop->launchApp("org.example.Editor", "Editor");
+    const Rect frame{100, 100, 800, 600};
+    const WindowID id = app.desktop->openWindow(editor, "Notes", frame);
+    const auto display = app.desktop->displays().front();
+    app.root->pinnedWindowManager()->present(
+        SCWindow{id, frame, "Notes",
+                 SCRunningApplication{"org.example.Editor", "Editor", editor->processIdentifier()},
+                 true},
+        SCDisplay{display.displayID, display.frame, 1440, 900});
+    app.runtime->advanceBy(seconds(1));
+
+    const auto entry = app.root->pinnedWindowManager()->pinnedWindows().get().at(id);
+    const auto view = std::dynamic_pointer_cast<PinnedOverlayView>(entry.panel->content());
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(entry.panel->frame(), app.desktop->toScreenRect(frame));
+    EXPECT_TRUE(entry.panel->isVisible());
+    ASSERT_EQ(app.streamControllers->made.size(), 1u);
+    EXPECT_EQ(app.streamControllers->made.front()->started, std::vector<WindowID>{id});
+    EXPECT_TRUE(view->isCapturing());
 }
 
 TEST(CompositionRootTest, ATelemetryFacadeOutlivingTheRootStillReachesItsClient) {

@@ -79,6 +79,10 @@ class WindowStreamControllerTest : public ::testing::Test {
         windowID = desktop->openWindow(editor, "Notes", kFrame);
     }
 
+    // Work a controller queued as it went (its session's stop) holds the runtime; run it, so
+    // nothing is left holding the runtime that holds it.
+    void TearDown() override { runtime->runUntilIdle(); }
+
     std::shared_ptr<WindowStreamController> makeController() {
         auto info = windowServerInfo;
         auto controller = WindowStreamController::create({

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/manual_dispatch_runtime.h"
@@ -150,6 +152,64 @@ TEST_F(PlatformWindowFixture, ActivationIsAnnouncedLaterAndOnlyWhenItChangesSome
     app->activate(true);
     runtime->runUntilIdle();
     EXPECT_EQ(announcements, 2);
+}
+
+// A content that writes down what its window tells it.
+struct JournalingContent final : WindowContent {
+    JournalingContent(std::string contentName, std::vector<std::string>& lines)
+        : name(std::move(contentName)), journal(lines) {}
+    void contentDidAppear(const std::shared_ptr<PlatformWindow>& host) override {
+        journal.push_back(name + " appeared in " + host->title());
+    }
+    void contentDidDisappear() override { journal.push_back(name + " disappeared"); }
+    std::string name;
+    std::vector<std::string>& journal;
+};
+
+TEST_F(PlatformWindowFixture, ContentAppearsWhenInstalledAndDisappearsWhenReplacedOrClosed) {
+    auto panel = makePanel("Overlay");
+    std::vector<std::string> journal;
+    auto first = std::make_shared<JournalingContent>("first", journal);
+    auto second = std::make_shared<JournalingContent>("second", journal);
+
+    panel->setContent(first);
+    panel->setContent(first);  // the same content again changes nothing
+    panel->setContent(second);
+    panel->close();
+    panel->setContent(first);  // a closed window shows nothing
+
+    EXPECT_EQ(journal,
+              (std::vector<std::string>{"first appeared in Overlay", "first disappeared",
+                                        "second appeared in Overlay", "second disappeared"}));
+}
+
+TEST_F(PlatformWindowFixture, AnAnimationAppliesItsTargetAndCompletesOnceItsDurationHasPassed) {
+    auto panel = makePanel("Overlay");
+    std::vector<std::string> journal;
+    panel->animate(
+        AnimationRequest{0.25, seconds(0.12), AnimationCurve::easeOut},
+        [&](double value) { journal.push_back("apply " + std::to_string(value)); },
+        [&] { journal.push_back("done"); });
+    runtime->runUntilIdle();
+    runtime->advanceBy(seconds(0.11));
+    EXPECT_TRUE(journal.empty());
+
+    // Also for a window closed meanwhile: the content decides whether it still matters.
+    panel->close();
+    runtime->advanceBy(seconds(0.01));
+    EXPECT_EQ(journal, (std::vector<std::string>{"apply 0.250000", "done"}));
+    EXPECT_EQ(std::dynamic_pointer_cast<SimPlatformWindow>(panel)->animationRequests(),
+              (std::vector<AnimationRequest>{{0.25, seconds(0.12), AnimationCurve::easeOut}}));
+}
+
+TEST_F(PlatformWindowFixture, ApplicationReadsTheDesktopsPointerAndButtons) {
+    desktop->movePointer(Point{320, 240});
+    desktop->setPressedMouseButtons(0b101);
+    EXPECT_EQ(desktop->application()->mouseLocation(), (Point{320, 240}));
+    EXPECT_EQ(desktop->application()->pressedMouseButtons(), 0b101u);
+
+    desktop->setPressedMouseButtons(0);
+    EXPECT_EQ(desktop->application()->pressedMouseButtons(), 0u);
 }
 
 TEST_F(PlatformWindowFixture, TerminateRunsTheTerminationStepsOnce) {

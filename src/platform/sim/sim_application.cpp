@@ -28,6 +28,16 @@ void SimApplication::activate(bool ignoringOtherApps) {
     }
 }
 
+Point SimApplication::mouseLocation() const {
+    auto desktop = desktop_.lock();
+    return desktop ? desktop->pointerLocation() : Point{};
+}
+
+std::uint32_t SimApplication::pressedMouseButtons() const {
+    auto desktop = desktop_.lock();
+    return desktop ? desktop->pressedMouseButtons() : 0;
+}
+
 bool SimApplication::isActive() const {
     auto desktop = desktop_.lock();
     return desktop && desktop->isSelfActive();

@@ -27,6 +27,9 @@ class SimApplication final : public Application {
     // Open windows made through the window factory, front to back; ordered-out ones last.
     std::vector<PlatformWindowRef> windows() const override;
     void terminate() override;
+    // The desktop's pointer and buttons.
+    Point mouseLocation() const override;
+    std::uint32_t pressedMouseButtons() const override;
 
     // The termination steps (the application delegate's will-terminate), run by `terminate`.
     void setTerminationHandler(std::function<void()> handler);

@@ -728,6 +728,16 @@ Point SimDesktop::pointerLocation() const {
     return pointer_;
 }
 
+void SimDesktop::setPressedMouseButtons(std::uint32_t buttons) {
+    std::lock_guard lock(mutex_);
+    pressedMouseButtons_ = buttons;
+}
+
+std::uint32_t SimDesktop::pressedMouseButtons() const {
+    std::lock_guard lock(mutex_);
+    return pressedMouseButtons_;
+}
+
 void SimDesktop::pressKey(SimKeyPress key) {
     std::vector<std::function<void(const SimKeyPress&)>> observers;
     {

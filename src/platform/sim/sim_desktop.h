@@ -239,6 +239,9 @@ class SimDesktop : public std::enable_shared_from_this<SimDesktop> {
     // Screen coordinates (bottom-left origin).
     void movePointer(Point location);
     Point pointerLocation() const;
+    // The mouse buttons held down, as a bit mask (bit 0 the primary button); 0 releases all.
+    void setPressedMouseButtons(std::uint32_t buttons);
+    std::uint32_t pressedMouseButtons() const;
     void pressKey(SimKeyPress key);
     [[nodiscard]] Subscription observePointer(std::function<void(Point)> observer);
     [[nodiscard]] Subscription observeKeys(std::function<void(const SimKeyPress&)> observer);
@@ -349,6 +352,7 @@ class SimDesktop : public std::enable_shared_from_this<SimDesktop> {
     bool screenRecordingAllowed_ = true;
     bool accessibilityTrusted_ = true;
     Point pointer_;
+    std::uint32_t pressedMouseButtons_ = 0;
     std::map<std::uint64_t, std::function<void(Point)>> pointerObservers_;
     std::map<std::uint64_t, std::function<void(const SimKeyPress&)>> keyObservers_;
     std::uint64_t nextObserverID_ = 1;

@@ -1,5 +1,6 @@
 #include "platform/sim/sim_platform_window.h"
 
+#include <utility>
 #include <vector>
 
 namespace tovalo::sim {
@@ -223,11 +224,18 @@ void SimPlatformWindow::close() {
         }
         observer();
     }
+    std::shared_ptr<WindowContent> shownContent;
     {
         std::lock_guard lock(mutex_);
         state_.closed = true;
         state_.visible = false;
         willCloseObservers_.clear();
+        if (std::exchange(state_.contentShown, false)) {
+            shownContent = state_.content;
+        }
+    }
+    if (shownContent) {
+        shownContent->contentDidDisappear();
     }
     if (auto desktop = desktop_.lock(); desktop && windowNumber_ != 0) {
         desktop->ownWindowClosed(windowNumber_);
@@ -245,8 +253,54 @@ std::shared_ptr<WindowContent> SimPlatformWindow::content() const {
 }
 
 void SimPlatformWindow::setContent(std::shared_ptr<WindowContent> content) {
+    std::shared_ptr<WindowContent> disappearing;
+    bool appears = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (content == state_.content) {
+            return;
+        }
+        if (state_.contentShown) {
+            disappearing = state_.content;
+        }
+        state_.content = content;
+        appears = content && !state_.closed;
+        state_.contentShown = appears;
+    }
+    // Outside the lock: a content may use its window as it appears or disappears.
+    if (disappearing) {
+        disappearing->contentDidDisappear();
+    }
+    if (appears) {
+        content->contentDidAppear(shared_from_this());
+    }
+}
+
+void SimPlatformWindow::animate(const AnimationRequest& request, std::function<void(double)> apply,
+                                std::function<void()> completion) {
+    {
+        std::lock_guard lock(mutex_);
+        animations_.push_back(request);
+    }
+    auto desktop = desktop_.lock();
+    if (!desktop) {
+        return;
+    }
+    const double target = request.targetValue;
+    desktop->runtime()->mainQueue()->asyncAfter(
+        request.duration, [apply = std::move(apply), completion = std::move(completion), target] {
+            if (apply) {
+                apply(target);
+            }
+            if (completion) {
+                completion();
+            }
+        });
+}
+
+std::vector<AnimationRequest> SimPlatformWindow::animationRequests() const {
     std::lock_guard lock(mutex_);
-    state_.content = std::move(content);
+    return animations_;
 }
 
 Subscription SimPlatformWindow::observeWillClose(std::function<void()> observer) {

@@ -3,12 +3,15 @@
 // A window of this program on the simulated desktop (an overlay panel, a picker panel, the main
 // window). It records everything the core sets so tests can read it back, and it is listed by
 // the window server as one of this program's windows under its window number. Made by
-// SimWindowFactory; the caller owns it, the desktop only follows it.
+// SimWindowFactory; the caller owns it, the desktop only follows it. Its content appears when it
+// is installed and disappears when it is replaced or the window closes; animations finish on the
+// desktop's virtual time: the final value is applied once the duration has passed.
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "platform/platform_window.h"
 #include "platform/sim/sim_desktop.h"
@@ -52,6 +55,14 @@ class SimPlatformWindow final : public PlatformWindow,
 
     [[nodiscard]] Subscription observeWillClose(std::function<void()> observer) override;
 
+    // Applies the target value and then completes, both in one main-queue task once
+    // `request.duration` has passed on the desktop's clock.
+    void animate(const AnimationRequest& request, std::function<void(double)> apply,
+                 std::function<void()> completion) override;
+
+    // Every animation asked for, oldest first.
+    std::vector<AnimationRequest> animationRequests() const;
+
     // What it was made with.
     WindowStyleMask styleMask() const { return styleMask_; }
     bool isPanel() const { return isPanel_; }
@@ -71,6 +82,8 @@ class SimPlatformWindow final : public PlatformWindow,
         bool closing = false;
         bool closed = false;
         std::shared_ptr<WindowContent> content;
+        // The content was told it appeared and not yet that it disappeared.
+        bool contentShown = false;
         int orderFrontCount = 0;
         int orderOutCount = 0;
     };
@@ -89,6 +102,7 @@ class SimPlatformWindow final : public PlatformWindow,
     mutable std::mutex mutex_;
     State state_;
     std::map<std::uint64_t, std::function<void()>> willCloseObservers_;
+    std::vector<AnimationRequest> animations_;
     std::uint64_t nextObserverID_ = 1;
 };
 
