@@ -111,7 +111,7 @@ class AppHarness {
         ports.desktopAppearance = desktop->appearance();
         ports.symbolLookup = std::make_shared<sim::SimSymbolLookup>();
         ports.captureService = desktop->sharedCaptureService();
-        ports.videoLayerFactory = std::make_shared<sim::SimVideoLayerFactory>(runtime);
+        ports.videoLayerFactory = videoLayers;
         ports.accessibility = desktop->sharedAccessibilityService();
         ports.errorReportingClient =
             std::make_shared<JournalingErrorReportingClient>(errorClient, journal);
@@ -127,7 +127,7 @@ class AppHarness {
 
     AppComponents components() const {
         return AppComponents{
-            .streamControllerFactory = streamControllers,
+            .streamControllerFactory = realCapture ? nullptr : streamControllers,
             .overlayContentFactory = nullptr,
             .statusItem = statusItem,
             .shortcuts = shortcuts,
@@ -192,6 +192,10 @@ class AppHarness {
         std::make_shared<RecordingUpdateController>(journal);
     const std::shared_ptr<RecordingPinningCommands> commands =
         std::make_shared<RecordingPinningCommands>(journal);
+    // Set before build(): the root builds the real capture engine instead of recording stand-ins.
+    bool realCapture = false;
+    const std::shared_ptr<sim::SimVideoLayerFactory> videoLayers =
+        std::make_shared<sim::SimVideoLayerFactory>(runtime);
     const std::shared_ptr<RecordingStreamControllerFactory> streamControllers =
         std::make_shared<RecordingStreamControllerFactory>();
     std::shared_ptr<MainMenu> mainMenu;
