@@ -65,6 +65,10 @@ double PinnedOverlayView::controlAlpha() const {
     return isOverlayTemporarilyHidden_ ? 0.0 : opacity_;
 }
 
+std::shared_ptr<VideoLayer> PinnedOverlayView::videoLayer() const {
+    return streamController_->videoLayer();
+}
+
 PinnedOverlayState PinnedOverlayView::overlayState() const {
     return PinnedOverlayState{overrideOpacity_, overrideActivationMode_, overrideButtonPosition_};
 }

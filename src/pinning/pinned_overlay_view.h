@@ -138,6 +138,8 @@ class PinnedOverlayView final : public WindowContent,
     // The opacity the video shows now: immediate changes at once, animated ones as the panel
     // plays them.
     Published<double>& presentedOpacity() { return presentedOpacity_; }
+    // Where the live picture is shown; the backend draws it at `presentedOpacity`.
+    std::shared_ptr<VideoLayer> videoLayer() const;
     // The opacity last asked for (the end of any running animation).
     double opacity() const { return opacity_; }
     // The override opacity if any, else the global preference.

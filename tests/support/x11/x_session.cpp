@@ -166,10 +166,35 @@ bool XSession::startWindowManager(std::string* skipReason) {
                         .empty();
         },
         std::chrono::seconds(20));
-    if (!ready && skipReason) {
-        *skipReason = "openbox did not start";
+    if (!ready) {
+        if (skipReason) {
+            *skipReason = "openbox did not start";
+        }
+        return false;
     }
-    return ready;
+    // openbox announces itself before it handles requests: a window mapped in its first moments
+    // may never be managed. It is ready once it carries out a desktop switch (asked again until
+    // it does), and then back.
+    for (const std::uint32_t desktop : {1u, 0u}) {
+        bool switched = false;
+        for (int attempt = 0; attempt < 40 && !switched; ++attempt) {
+            run({"wmctrl", "-s", std::to_string(desktop)});
+            switched = waitUntil(
+                [this, desktop] {
+                    const auto current = cardinalList(*connection_, connection_->root(),
+                                                      "_NET_CURRENT_DESKTOP", XCB_ATOM_CARDINAL);
+                    return !current.empty() && current.front() == desktop;
+                },
+                std::chrono::milliseconds(500));
+        }
+        if (!switched) {
+            if (skipReason) {
+                *skipReason = "openbox does not answer requests";
+            }
+            return false;
+        }
+    }
+    return true;
 }
 
 XSession::~XSession() {
