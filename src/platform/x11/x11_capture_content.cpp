@@ -1,5 +1,7 @@
 #include "platform/x11/x11_capture_content.h"
 
+#include "platform/x11/x11_randr_monitors.h"
+
 #include <xcb/randr.h>
 
 #include <algorithm>
@@ -53,32 +55,13 @@ xcb_window_t topLevelOf(Connection& connection, xcb_window_t window) {
     return XCB_NONE;
 }
 
+// The same monitors, with the same identifiers, as the screens port reports.
 std::vector<SCDisplay> readDisplays(Connection& connection) {
     std::vector<SCDisplay> displays;
-    Reply<xcb_randr_get_monitors_reply_t> monitors(xcb_randr_get_monitors_reply(
-        connection.get(), xcb_randr_get_monitors(connection.get(), connection.root(), 1), nullptr));
-    if (monitors) {
-        for (auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get()); it.rem > 0;
-             xcb_randr_monitor_info_next(&it)) {
-            const xcb_randr_monitor_info_t* monitor = it.data;
-            // Named after its first output, which stays the same while the monitor is present.
-            const xcb_randr_output_t* outputs = xcb_randr_monitor_info_outputs(monitor);
-            const DisplayID id = monitor->nOutput > 0 ? outputs[0] : monitor->name;
-            SCDisplay display{id, Rect(monitor->x, monitor->y, monitor->width, monitor->height),
-                              monitor->width, monitor->height};
-            if (monitor->primary != 0) {
-                displays.insert(displays.begin(), display);
-            } else {
-                displays.push_back(display);
-            }
-        }
-    }
-    if (displays.empty()) {
-        // No RandR: the whole screen is one display.
-        const xcb_screen_t* screen = connection.screen();
-        displays.push_back(SCDisplay{1,
-                                     Rect(0, 0, screen->width_in_pixels, screen->height_in_pixels),
-                                     screen->width_in_pixels, screen->height_in_pixels});
+    for (const Monitor& monitor : RandrMonitors::read(connection)) {
+        displays.push_back(SCDisplay{monitor.id, monitor.frame,
+                                     static_cast<std::uint32_t>(monitor.frame.width()),
+                                     static_cast<std::uint32_t>(monitor.frame.height())});
     }
     return displays;
 }
