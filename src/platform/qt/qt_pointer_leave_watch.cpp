@@ -1,0 +1,37 @@
+#include "platform/qt/qt_pointer_leave_watch.h"
+
+#include <QCursor>
+
+namespace tovalo::qt {
+
+QtPointerLeaveWatch::QtPointerLeaveWatch(QWidget* panel, std::function<void()> onLeave)
+    : panel_(panel), onLeave_(std::move(onLeave)) {
+    timer_.setInterval(50);
+    connect(&timer_, &QTimer::timeout, this, &QtPointerLeaveWatch::check);
+}
+
+bool QtPointerLeaveWatch::pointerIsOutside() const {
+    return !panel_ || !panel_->isVisible() || !panel_->frameGeometry().contains(QCursor::pos());
+}
+
+void QtPointerLeaveWatch::leaveReported() {
+    if (pointerIsOutside()) {
+        timer_.stop();
+        onLeave_();
+        return;
+    }
+    timer_.start();
+}
+
+void QtPointerLeaveWatch::enterReported() {
+    timer_.stop();
+}
+
+void QtPointerLeaveWatch::check() {
+    if (pointerIsOutside()) {
+        timer_.stop();
+        onLeave_();
+    }
+}
+
+}  // namespace tovalo::qt

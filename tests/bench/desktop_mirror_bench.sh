@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# Mirroring cost of the real program on a private X desktop, side by side with ffmpeg's x11grab
+# of the same region in the same run:
+#   - CPU of tovalo per mirrored window whose content changes every frame (~60 fps), for a
+#     1280x800 and a 1920x1080 window, next to `ffmpeg -f x11grab -framerate 60` of that region;
+#   - CPU of tovalo while the pinned source does not change at all;
+#   - resident memory of tovalo idle and with four pinned 1920x1080 windows.
+# CPU is user+system time from /proc over a fixed wall-clock window, in percent of one core.
+#
+#   tests/bench/desktop_mirror_bench.sh [seconds-per-measurement]   (run by scripts/bench)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+seconds=${1:-10}
+scripts/bootstrap bench
+export CCACHE_DIR="${CCACHE_DIR:-$PWD/build/.ccache}"
+cmake -S . -B build/bench-desktop -G Ninja -DCMAKE_BUILD_TYPE=Release -DTOVALO_BUILD_TESTS=ON \
+    -DTOVALO_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build build/bench-desktop -j "$(nproc)" --target tovalo tovalo_paint_client >/dev/null
+tovalo="$PWD/build/bench-desktop/src/tovalo"
+painter="$PWD/build/bench-desktop/tests/tovalo_paint_client"
+
+scratch=$(mktemp -d /tmp/tovalo-bench-XXXXXX)
+pids=()
+cleanup() {
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+export HOME="$scratch/home" XDG_RUNTIME_DIR="$scratch/run"
+mkdir -p "$HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
+exec 3< <(Xvfb -displayfd 1 -screen 0 2560x1600x24 -nolisten tcp 2>/dev/null & echo "pid $!")
+read -r _ xvfb <&3
+pids+=("$xvfb")
+read -r number <&3
+export DISPLAY=":$number"
+dbus-daemon --session --fork --print-address=4 --print-pid=5 4>"$scratch/bus" 5>"$scratch/buspid"
+pids+=("$(cat "$scratch/buspid")")
+DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$scratch/bus")
+export DBUS_SESSION_BUS_ADDRESS
+wait_for() {
+    for _ in $(seq 200); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
+    echo "bench: $* never succeeded" >&2; exit 1
+}
+openbox --sm-disable & pids+=($!)
+wait_for sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window'
+wait_for sh -c 'wmctrl -s 1 && xprop -root _NET_CURRENT_DESKTOP | grep -q "= 1"'
+wmctrl -s 0
+# The pointer rests outside every window: over an overlay it would reveal the source instead.
+xdotool mousemove 2559 1599
+
+ticks=$(getconf CLK_TCK)
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+# Percent of one core used by pid $1 over $seconds seconds.
+cpu_percent() {
+    local before after
+    before=$(cpu_ticks "$1"); sleep "$seconds"; after=$(cpu_ticks "$1")
+    awk -v d=$((after - before)) -v t="$ticks" -v s="$seconds" 'BEGIN {printf "%.1f", 100 * d / t / s}'
+}
+rss_mb() { awk '/VmRSS/ {printf "%.1f", $2 / 1024}' "/proc/$1/status"; }
+window_of() {  # client window of pid $1
+    wait_for sh -c "xdotool search --pid $1 | head -n1"
+    xdotool search --pid "$1" | head -n1
+}
+
+"$tovalo" & tv=$!; pids+=("$tv")
+wait_for "$tovalo" ctl status
+sleep 2
+printf 'tovalo idle: %s%% CPU, %s MB resident\n' "$(cpu_percent "$tv")" "$(rss_mb "$tv")"
+
+for size in 1280x800 1920x1080; do
+    "$painter" --size "$size" --position 0,0 --interval-ms 16 & p=$!; pids+=("$p")
+    id=$(window_of "$p")
+    "$tovalo" ctl pin "$id" >/dev/null
+    sleep 2
+    t=$(cpu_percent "$tv")
+    x=$(cpu_percent "$xvfb")
+    w=${size%x*}; h=${size#*x}
+    ffmpeg -loglevel quiet -f x11grab -framerate 60 -video_size "$size" -i "$DISPLAY+0,0" \
+        -f null - & ff=$!; pids+=("$ff")
+    sleep 2
+    f=$(cpu_percent "$ff")
+    kill "$ff"; wait "$ff" 2>/dev/null || true
+    printf '%s changing at ~60 fps: tovalo %s%% CPU (Xvfb %s%%), ffmpeg x11grab 60 fps %s%% CPU\n' \
+        "$size" "$t" "$x" "$f"
+    "$tovalo" ctl unpin-all >/dev/null
+    kill "$p"; wait "$p" 2>/dev/null || true
+done
+
+"$painter" --size 1920x1080 --position 0,0 & p=$!; pids+=("$p")
+"$tovalo" ctl pin "$(window_of "$p")" >/dev/null
+sleep 2
+printf '1920x1080 not changing: tovalo %s%% CPU\n' "$(cpu_percent "$tv")"
+for i in 1 2 3; do
+    "$painter" --size 1920x1080 --position $((i * 40)),$((i * 40)) & q=$!; pids+=("$q")
+    "$tovalo" ctl pin "$(window_of "$q")" >/dev/null
+done
+sleep 3
+printf 'four pinned 1920x1080 windows: tovalo %s MB resident\n' "$(rss_mb "$tv")"
