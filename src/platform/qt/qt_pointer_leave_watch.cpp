@@ -11,7 +11,11 @@ QtPointerLeaveWatch::QtPointerLeaveWatch(QWidget* panel, std::function<void()> o
 }
 
 bool QtPointerLeaveWatch::pointerIsOutside() const {
-    return !panel_ || !panel_->isVisible() || !panel_->frameGeometry().contains(QCursor::pos());
+    const QWidget* panel = panel_.data();
+    if (panel == nullptr) {
+        return true;
+    }
+    return !panel->isVisible() || !panel->frameGeometry().contains(QCursor::pos());
 }
 
 void QtPointerLeaveWatch::leaveReported() {
