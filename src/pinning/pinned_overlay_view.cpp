@@ -507,10 +507,14 @@ void PinnedOverlayView::requestUnpin() {
 }
 
 void PinnedOverlayView::refreshActiveSpaceState() {
+    refreshActiveSpaceState(kActiveSpaceRechecks);
+}
+
+void PinnedOverlayView::refreshActiveSpaceState(int recheck) {
     std::weak_ptr<PinnedOverlayView> weak = weak_from_this();
     const WindowID windowID = window_.windowID;
     deps_.contextProvider->refreshContent(
-        [weak, windowID](const std::optional<FilteredShareableContent>& content, bool) {
+        [weak, windowID, recheck](const std::optional<FilteredShareableContent>& content, bool) {
             auto self = weak.lock();
             if (!self || self->closed_ || !content) {
                 return;
@@ -519,6 +523,16 @@ void PinnedOverlayView::refreshActiveSpaceState() {
                 std::any_of(content->windows.begin(), content->windows.end(),
                             [windowID](const SCWindow& w) { return w.windowID == windowID; });
             self->later([isActive](PinnedOverlayView& view) { view.activeSpaceChanged(isActive); });
+            if (!isActive && recheck > 0) {
+                // The switch may have been announced before the desktop's windows were shown.
+                self->deps_.runtime->mainQueue()->asyncAfter(
+                    kActiveSpaceRecheckDelay, [weak, recheck] {
+                        auto view = weak.lock();
+                        if (view && !view->closed_ && !view->isSourceOnActiveSpace_) {
+                            view->refreshActiveSpaceState(recheck - 1);
+                        }
+                    });
+            }
         });
 }
 

@@ -91,6 +91,8 @@ class PinnedOverlayView final : public WindowContent,
 
     static constexpr Duration kHostConfigurationDelay = seconds(0.05);
     static constexpr Duration kFrameSettleDelay = seconds(0.2);
+    static constexpr Duration kActiveSpaceRecheckDelay = seconds(0.25);
+    static constexpr int kActiveSpaceRechecks = 2;
     static constexpr Duration kFadeInDuration = seconds(0.12);
     static constexpr Duration kRevealStepDuration = seconds(0.08);
     static constexpr Duration kRevealFadeOutDuration = seconds(0.1);
@@ -198,6 +200,9 @@ class PinnedOverlayView final : public WindowContent,
     void sourceFullScreenChanged(bool isFullScreen);
     void sourceClosed();
     void refreshActiveSpaceState();
+    // `recheck` counts the later looks still allowed when the source is not found: on some
+    // desktops the switch is announced before the new desktop's windows are shown.
+    void refreshActiveSpaceState(int recheck);
     void activeSpaceChanged(bool isActive);
     void suspend();
     void resume();
