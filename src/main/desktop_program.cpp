@@ -10,8 +10,10 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "app/composition_root.h"
 #include "app/control_commands.h"
@@ -131,7 +133,13 @@ int runDesktopProgram(int argc, char** argv) {
     auto workspaceEvents =
         std::make_shared<x11::X11WorkspaceEvents>(events, reader, workspace, workspaceCenter);
     auto accessibility = std::make_shared<x11::X11AccessibilityService>(events, reader, runtime);
-    auto capture = x11::X11CaptureService::create("", runtime, &error);
+    // The overlay composites frames on the server; TOVALO_FRAME_PATH=pixels reads every frame
+    // into this process instead (for comparing the two paths).
+    const char* framePath = std::getenv("TOVALO_FRAME_PATH");
+    const auto delivery = framePath && std::string_view(framePath) == "pixels"
+                              ? x11::FrameDelivery::clientPixels
+                              : x11::FrameDelivery::serverSurfaces;
+    auto capture = x11::X11CaptureService::create("", runtime, &error, delivery);
     if (!capture) {
         fail("cannot capture windows on this X server: " + error.description);
         return 1;

@@ -3,8 +3,12 @@
 # of the same region in the same run:
 #   - CPU of tovalo per mirrored window whose content changes every frame (~60 fps), for a
 #     1280x800 and a 1920x1080 window, next to `ffmpeg -f x11grab -framerate 60` of that region;
+#   - frames the overlay shows per second next to the source's repaints per second, and the
+#     delay from a source repaint to the overlay's repaint, as another X client sees them;
+#   - how long the overlay takes to follow a move of its source (10 moves of the 1280x800 window);
 #   - CPU of tovalo while the pinned source does not change at all;
-#   - resident memory of tovalo idle and with four pinned 1920x1080 windows.
+#   - resident memory of tovalo idle and with four pinned 1920x1080 windows;
+#   - for comparison, the CPU of the other drawing path (frames read into the process).
 # CPU is user+system time from /proc over a fixed wall-clock window, in percent of one core.
 #
 #   tests/bench/desktop_mirror_bench.sh [seconds-per-measurement]   (run by scripts/bench)
@@ -15,9 +19,11 @@ scripts/bootstrap bench
 export CCACHE_DIR="${CCACHE_DIR:-$PWD/build/.ccache}"
 cmake -S . -B build/bench-desktop -G Ninja -DCMAKE_BUILD_TYPE=Release -DTOVALO_BUILD_TESTS=ON \
     -DTOVALO_BUILD_BENCHMARKS=OFF >/dev/null
-cmake --build build/bench-desktop -j "$(nproc)" --target tovalo tovalo_paint_client >/dev/null
+cmake --build build/bench-desktop -j "$(nproc)" --target tovalo tovalo_paint_client \
+    tovalo_mirror_probe >/dev/null
 tovalo="$PWD/build/bench-desktop/src/tovalo"
 painter="$PWD/build/bench-desktop/tests/tovalo_paint_client"
+probe="$PWD/build/bench-desktop/tests/tovalo_mirror_probe"
 
 scratch=$(mktemp -d /tmp/tovalo-bench-XXXXXX)
 pids=()
@@ -67,6 +73,9 @@ window_of() {  # client window of pid $1
 wait_for "$tovalo" ctl status
 sleep 2
 printf 'tovalo idle: %s%% CPU, %s MB resident\n' "$(cpu_percent "$tv")" "$(rss_mb "$tv")"
+echo "repaint delay: from the latest source repaint before each overlay repaint to that one, timed by" \
+    "the arrival of DAMAGE events at one X client; it includes the overlay's capture pacing and main-thread" \
+    "hop, not the display's scan-out"
 
 for size in 1280x800 1920x1080; do
     "$painter" --size "$size" --position 0,0 --interval-ms 16 & p=$!; pids+=("$p")
@@ -83,6 +92,13 @@ for size in 1280x800 1920x1080; do
     kill "$ff"; wait "$ff" 2>/dev/null || true
     printf '%s changing at ~60 fps: tovalo %s%% CPU (Xvfb %s%%), ffmpeg x11grab 60 fps %s%% CPU\n' \
         "$size" "$t" "$x" "$f"
+    shown=$("$probe" frames --source "$id" --seconds "$seconds") || shown="probe failed"
+    printf '%s mirrored: %s\n' "$size" "$shown"
+    if [[ "$size" == 1280x800 ]]; then
+        # The overlay moves with each configure event; capture restarts 0.2 s after the last move.
+        moved=$("$probe" follow --source "$id" --moves 10) || moved="probe failed"
+        printf '%s moved: %s\n' "$size" "$moved"
+    fi
     "$tovalo" ctl unpin-all >/dev/null
     kill "$p"; wait "$p" 2>/dev/null || true
 done
@@ -97,3 +113,22 @@ for i in 1 2 3; do
 done
 sleep 3
 printf 'four pinned 1920x1080 windows: tovalo %s MB resident\n' "$(rss_mb "$tv")"
+
+# The other drawing path, for comparison: every frame read into the process (MIT-SHM) and drawn
+# by Qt, instead of composited on the server.
+"$tovalo" ctl unpin-all >/dev/null
+kill "$tv"; wait "$tv" 2>/dev/null || true
+TOVALO_FRAME_PATH=pixels "$tovalo" & tv=$!; pids+=("$tv")
+wait_for "$tovalo" ctl status
+for size in 1280x800 1920x1080; do
+    "$painter" --size "$size" --position 0,0 --interval-ms 16 & p=$!; pids+=("$p")
+    id=$(window_of "$p")
+    "$tovalo" ctl pin "$id" >/dev/null
+    sleep 2
+    t=$(cpu_percent "$tv")
+    x=$(cpu_percent "$xvfb")
+    printf '%s changing at ~60 fps, frames read into the process: tovalo %s%% CPU (Xvfb %s%%)\n' \
+        "$size" "$t" "$x"
+    "$tovalo" ctl unpin-all >/dev/null
+    kill "$p"; wait "$p" 2>/dev/null || true
+done

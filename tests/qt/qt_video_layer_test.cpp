@@ -4,10 +4,17 @@
 
 #include <QImage>
 #include <QWidget>
+#include <QWindow>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "platform/qt/qt_surface_view.h"
 #include "platform/qt/qt_video_view.h"
+#include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_surface_frame.h"
+#include "qt_test_desktop.h"
+#include "support/x11/x_pixels.h"
 
 namespace tovalo::qt {
 namespace {
@@ -117,6 +124,83 @@ TEST_F(QtVideoLayerTest, TellsItsViewersOfEveryChangeUntilTheyStopWatching) {
     watching.reset();
     layer_->enqueue(std::make_shared<TestFrame>(4, 4));
     EXPECT_EQ(changes, 2);
+}
+
+// On X11 a frame that stays on the server is composited there by the view's native child, and a
+// frame of pixels is painted by Qt; the screen shows whichever came last.
+class QtServerSideVideoTest : public ::testing::Test {
+  protected:
+    static constexpr int kLeft = 900;
+    static constexpr int kTop = 500;
+
+    void SetUp() override {
+        auto* session = testing::QtTestDesktop::session();
+        if (!session || !QtSurfaceView::x11Connection()) {
+            GTEST_SKIP() << "needs Qt on an X server";
+        }
+        Error error;
+        connection_ = x11::Connection::open(session->displayName(), &error);
+        ASSERT_TRUE(connection_) << error.description;
+        window_.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+        window_.setGeometry(kLeft, kTop, 200, 100);
+        view_ = new QtVideoView(&window_);
+        view_->setGeometry(0, 0, 200, 100);
+        view_->setLayer(layer_);
+        window_.show();
+        ASSERT_TRUE(testing::QtTestDesktop::pumpUntil(
+            [&] { return window_.windowHandle() && window_.windowHandle()->isExposed(); }));
+    }
+
+    // A 40×40 picture on the server: left half `left`, right half blue.
+    VideoFrameRef serverFrame(std::uint32_t left) {
+        return std::make_shared<const x11::SurfaceFrame>(
+            tovalo::testing::makeSplitPixmap(connection_, 40, 40, left, 0x0000ff), TimePoint{});
+    }
+
+    // 0xRRGGBB on screen at a point of the view.
+    std::uint32_t onScreen(int x, int y) {
+        return tovalo::testing::pixelAt(*connection_, connection_->root(), kLeft + x, kTop + y);
+    }
+
+    bool waitForScreen(std::vector<std::pair<QPoint, std::uint32_t>> expected) {
+        return testing::QtTestDesktop::pumpUntil([&] {
+            return std::all_of(expected.begin(), expected.end(), [&](const auto& sample) {
+                return onScreen(sample.first.x(), sample.first.y()) == sample.second;
+            });
+        });
+    }
+
+    std::shared_ptr<x11::Connection> connection_;
+    QWidget window_;
+    QtVideoView* view_ = nullptr;
+    std::shared_ptr<QtVideoLayer> layer_ = std::make_shared<QtVideoLayer>();
+};
+
+TEST_F(QtServerSideVideoTest, ServerFramesAreCompositedThereAndPixelFramesPaintedByQt) {
+    // 40×40 into 200×100: a 100×100 square from x = 50 to 150, black (cleared) beside it.
+    layer_->enqueue(serverFrame(0xff0000));
+    EXPECT_TRUE(view_->drawsOnServer());
+    EXPECT_TRUE(waitForScreen({{{60, 50}, 0xff0000}, {{140, 50}, 0x0000ff}, {{20, 50}, 0}}));
+
+    // The next picture, and the opacity, reach the screen without Qt painting anything.
+    layer_->enqueue(serverFrame(0x00ff00));
+    EXPECT_TRUE(waitForScreen({{{60, 50}, 0x00ff00}}));
+    view_->setOpacity(0.5);
+    EXPECT_TRUE(testing::QtTestDesktop::pumpUntil([&] {
+        const std::uint32_t green = (onScreen(60, 50) >> 8) & 0xff;
+        return green >= 0x7f && green <= 0x80;
+    }));
+    view_->setOpacity(1.0);
+
+    // A frame of pixels: Qt paints it (80×20 into 200×100: from y = 25 to 75).
+    layer_->enqueue(std::make_shared<TestFrame>(80, 20));
+    EXPECT_FALSE(view_->drawsOnServer());
+    EXPECT_TRUE(waitForScreen({{{20, 50}, 0xff0000}, {{180, 50}, 0x0000ff}}));
+
+    // And back.
+    layer_->enqueue(serverFrame(0xff0000));
+    EXPECT_TRUE(view_->drawsOnServer());
+    EXPECT_TRUE(waitForScreen({{{60, 50}, 0xff0000}, {{20, 50}, 0}}));
 }
 
 TEST(QtVideoLayerFactoryTest, MakesANewEmptyLayerEachTime) {

@@ -17,6 +17,7 @@
 #include "base/run_loop.h"
 #include "platform/x11/x11_capture_errors.h"
 #include "platform/x11/x11_capture_stream.h"
+#include "platform/x11/x11_surface_frame.h"
 #include "support/x11/x_session.h"
 
 namespace tovalo::x11 {
@@ -78,6 +79,10 @@ class FrameRecorder final : public SCStreamOutput {
     void keepFrames(bool keep) {
         std::lock_guard lock(mutex_);
         keepFrames_ = keep;
+    }
+    VideoFrameRef lastKept() const {
+        std::lock_guard lock(mutex_);
+        return kept_.empty() ? nullptr : kept_.back();
     }
     void releaseFrames() {
         std::vector<VideoFrameRef> frames;
@@ -205,7 +210,8 @@ class X11CaptureServiceTest : public ::testing::Test {
             GTEST_SKIP() << skipReason_;
         }
         Error error;
-        service_ = X11CaptureService::create(session_->displayName(), runtime_, &error);
+        service_ =
+            X11CaptureService::create(session_->displayName(), runtime_, &error, frameDelivery_);
         ASSERT_TRUE(service_) << error.description;
     }
 
@@ -337,6 +343,7 @@ class X11CaptureServiceTest : public ::testing::Test {
     std::shared_ptr<RunLoop> loop_ = std::make_shared<RunLoop>();
     std::shared_ptr<DispatchRuntime> delivery_ = DispatchRuntime::makeThreaded(loop_);
     std::shared_ptr<DispatchQueue> frameQueue_ = delivery_->makeSerialQueue("frames");
+    FrameDelivery frameDelivery_ = FrameDelivery::clientPixels;
     std::shared_ptr<X11CaptureService> service_;
     std::vector<Painter> painters_;
 };
@@ -608,6 +615,62 @@ TEST_F(X11CaptureServiceTest, AtMostThreeBuffersExistAndTheyAreReused) {
     ASSERT_EQ(capture.frames->count(), starved + 1);
     EXPECT_EQ(capture.frames->frames().back().colour, 105u);
     EXPECT_LE(capture.stream->peakFrameBufferCount(), 3);
+}
+
+// Frames that stay on the server: the window's own picture at its own size, read only on demand.
+class X11SurfaceCaptureTest : public X11CaptureServiceTest {
+  protected:
+    X11SurfaceCaptureTest() { frameDelivery_ = FrameDelivery::serverSurfaces; }
+
+    // The frame's pixmap read afresh, as a compositor drawing it now would see it.
+    static std::uint32_t colourNow(const SurfaceFrame& frame) {
+        return centreColour(SurfaceFrame(frame.pixmap(), frame.timestamp()));
+    }
+};
+
+TEST_F(X11SurfaceCaptureTest, FramesAreTheWindowsPictureOnTheServerAndOutliveResizeAndDeath) {
+    Painter painter = startPainter(0x336699, "240x160");
+    const auto [width, height] = frameSize(painter.window);
+    SCStreamConfiguration configuration;
+    configuration.width = width / 2;  // the server scales when it draws: frames keep their size
+    configuration.height = height / 2;
+    Capture capture = makeCapture(painter, configuration);
+    capture.frames->keepFrames(true);
+    ASSERT_EQ(start(*capture.stream), std::nullopt);
+    ASSERT_TRUE(capture.frames->waitForColour(0x336699));
+    ASSERT_TRUE(paint(painter, 0x00cc00));
+    ASSERT_TRUE(capture.frames->waitForColour(0x00cc00));
+    settle();
+    EXPECT_EQ(capture.frames->frames().back().width, width);
+    EXPECT_EQ(capture.frames->frames().back().height, height);
+    EXPECT_EQ(capture.stream->createdFrameBufferCount(), 0);
+
+    // Keep a frame from before the resize: its pixmap stays readable at the old size.
+    capture.frames->keepFrames(false);
+    auto kept = std::dynamic_pointer_cast<const SurfaceFrame>(capture.frames->lastKept());
+    ASSERT_TRUE(kept);
+    capture.frames->releaseFrames();
+    EXPECT_EQ(colourNow(*kept), 0x00cc00u);
+
+    ASSERT_EQ(session_->run({"xdotool", "windowsize", std::to_string(painter.window), "360", "240"})
+                  .exitCode,
+              0);
+    ASSERT_TRUE(
+        session_->waitUntil([&] { return frameSize(painter.window).first != width; }, kGuard));
+    ASSERT_TRUE(paint(painter, 0xaa0000));
+    ASSERT_TRUE(capture.frames->waitForColour(0xaa0000));
+    EXPECT_EQ(capture.frames->frames().back().width, frameSize(painter.window).first);
+    EXPECT_EQ(kept->width(), width);
+    EXPECT_EQ(colourNow(*kept), 0x00cc00u) << "the old picture was renamed away under its frame";
+
+    // The window goes: the stream ends once, and what a consumer still holds stays valid.
+    session_->terminate(painter.pid);
+    ASSERT_TRUE(capture.delegate->waitForError());
+    settle();
+    EXPECT_EQ(capture.delegate->errors().size(), 1u);
+    EXPECT_EQ(colourNow(*kept), 0x00cc00u);
+    service_.reset();
+    EXPECT_EQ(colourNow(*kept), 0x00cc00u);
 }
 
 TEST_F(X11CaptureServiceTest, ShareableContentListsDisplaysAndTheClientWindows) {

@@ -97,6 +97,11 @@ std::optional<bool> QtSystemEvents::readSessionActive() {
 }
 
 void QtSystemEvents::prepareForSleep(bool start) {
+    // A repeated report is still the same sleep or wake: observers pair one with the other.
+    if (asleep_ == start) {
+        return;
+    }
+    asleep_ = start;
     if (centers_.workspace) {
         centers_.workspace->post(start ? SystemNotification::willSleep
                                        : SystemNotification::didWake);

@@ -1,7 +1,8 @@
 #pragma once
 
 // System events from D-Bus turned into the notifications components observe:
-// - logind's PrepareForSleep (system bus): willSleep / didWake on the workspace centre;
+// - logind's PrepareForSleep (system bus): willSleep / didWake on the workspace centre, on
+//   changes only;
 // - this login session's Lock / Unlock (logind) and org.freedesktop.ScreenSaver's ActiveChanged
 //   (session bus): screenIsLocked / screenIsUnlocked on the distributed centre, each posted only
 //   when the locked state changes, whichever source reports it;
@@ -60,6 +61,7 @@ class QtSystemEvents final : public QObject {
     QDBusConnection systemBus_;
     QDBusConnection sessionBus_;
     QString sessionPath_;
+    std::optional<bool> asleep_;
     std::optional<bool> locked_;
     std::optional<bool> sessionActive_;
 };

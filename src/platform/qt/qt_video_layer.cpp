@@ -17,17 +17,35 @@ bool usable(const VideoFrame& frame) {
            height <= kMax && stride <= kMax && stride >= width * 4;
 }
 
+QImage wrap(const VideoFrame& frame) {
+    // The image borrows the frame's pixels; the layer keeps the frame alive as long as it is drawn.
+    return QImage(frame.data(), static_cast<int>(frame.width()), static_cast<int>(frame.height()),
+                  static_cast<qsizetype>(frame.bytesPerRow()), QImage::Format_RGB32);
+}
+
 }  // namespace
 
 void QtVideoLayer::enqueue(const VideoFrameRef& frame) {
-    if (!frame || !usable(*frame)) {
+    if (!frame) {
         return;
     }
-    // The image borrows the frame's pixels; frame_ keeps them alive as long as it is drawn.
-    image_ =
-        QImage(frame->data(), static_cast<int>(frame->width()), static_cast<int>(frame->height()),
-               static_cast<qsizetype>(frame->bytesPerRow()), QImage::Format_RGB32);
+    if (const auto* surface = dynamic_cast<const x11::SurfaceFrame*>(frame.get())) {
+        // Asking for its pixels would read them from the server: check only what it says.
+        if (!surface->isValid() || surface->width() == 0 || surface->height() == 0) {
+            return;
+        }
+        image_ = QImage();
+        frame_ = frame;
+        surface_ = surface;
+        changed();
+        return;
+    }
+    if (!usable(*frame)) {
+        return;
+    }
+    image_ = wrap(*frame);
     frame_ = frame;
+    surface_ = nullptr;
     changed();
 }
 
@@ -37,15 +55,16 @@ void QtVideoLayer::flushAndRemoveImage() {
     }
     image_ = QImage();
     frame_.reset();
+    surface_ = nullptr;
     changed();
 }
 
 QRectF QtVideoLayer::imageRect(const QRectF& bounds) const {
-    if (image_.isNull() || bounds.isEmpty()) {
+    if (!frame_ || bounds.isEmpty()) {
         return QRectF();
     }
-    const double imageWidth = image_.width();
-    const double imageHeight = image_.height();
+    const double imageWidth = frame_->width();
+    const double imageHeight = frame_->height();
     const double scale = std::min(bounds.width() / imageWidth, bounds.height() / imageHeight);
     const double width = imageWidth * scale;
     const double height = imageHeight * scale;
@@ -56,6 +75,12 @@ QRectF QtVideoLayer::imageRect(const QRectF& bounds) const {
 void QtVideoLayer::paint(QPainter& painter, const QRectF& bounds, double opacity) const {
     const QRectF target = imageRect(bounds);
     if (target.isEmpty() || opacity <= 0) {
+        return;
+    }
+    if (image_.isNull() && surface_ && surface_->data()) {
+        image_ = wrap(*surface_);
+    }
+    if (image_.isNull()) {
         return;
     }
     painter.save();

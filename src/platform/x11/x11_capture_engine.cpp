@@ -6,7 +6,9 @@
 #include <xcb/composite.h>
 #include <xcb/shm.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <future>
 #include <vector>
 
@@ -49,7 +51,7 @@ bool hasShmDescriptors(Connection& connection) {
 
 std::shared_ptr<CaptureEngine> CaptureEngine::start(const std::string& displayName,
                                                     std::shared_ptr<DispatchRuntime> runtime,
-                                                    Error* error) {
+                                                    Error* error, FrameDelivery delivery) {
     auto connection = Connection::open(displayName, error);
     if (!connection) {
         return nullptr;
@@ -75,7 +77,7 @@ std::shared_ptr<CaptureEngine> CaptureEngine::start(const std::string& displayNa
         return nullptr;
     }
     std::shared_ptr<CaptureEngine> engine(new CaptureEngine(
-        std::move(connection), std::move(runtime), wakeFd, damage->first_event, shm));
+        std::move(connection), std::move(runtime), wakeFd, damage->first_event, shm, delivery));
     // The thread keeps the engine alive until it has finished.
     engine->thread_ = std::thread([engine] { engine->run(); });
     return engine;
@@ -83,13 +85,15 @@ std::shared_ptr<CaptureEngine> CaptureEngine::start(const std::string& displayNa
 
 CaptureEngine::CaptureEngine(std::shared_ptr<Connection> connection,
                              std::shared_ptr<DispatchRuntime> runtime, int wakeFd,
-                             std::uint8_t damageEventBase, bool canShareMemory)
+                             std::uint8_t damageEventBase, bool canShareMemory,
+                             FrameDelivery delivery)
     : connection_(std::move(connection)),
       runtime_(std::move(runtime)),
-      timerQueue_(runtime_->makeSerialQueue("X11CaptureService.timers")),
       wakeFd_(wakeFd),
       damageEventBase_(damageEventBase),
-      canShareMemory_(canShareMemory) {}
+      canShareMemory_(canShareMemory),
+      delivery_(delivery),
+      waitsOnRealClock_(dynamic_cast<const SystemClock*>(&runtime_->clock()) != nullptr) {}
 
 CaptureEngine::~CaptureEngine() {
     if (thread_.joinable()) {
@@ -166,11 +170,12 @@ void CaptureEngine::run() {
         if (runCommands()) {
             continue;
         }
+        const int timeout = fireLocalTimers();
         // Requests sent without waiting for a reply (damage subtracts) leave now.
         connection_->flush();
         pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {xcbFd, POLLIN, 0}};
         const nfds_t count = connectionLost_ ? 1 : 2;
-        if (poll(fds, count, -1) < 0 && errno != EINTR) {
+        if (poll(fds, count, timeout) < 0 && errno != EINTR) {
             break;
         }
         if ((fds[0].revents & POLLIN) != 0) {
@@ -181,6 +186,7 @@ void CaptureEngine::run() {
     // New commands now run in place; the ones already queued still get the service.
     runCommands();
     endEverything("The capture service ended.");
+    localTimers_.clear();
     targets_.clear();
     connection_->flush();
 }
@@ -336,16 +342,49 @@ void CaptureEngine::endEverything(const std::string& reason) {
 }
 
 TaskHandle CaptureEngine::scheduleAfter(Duration delay, std::function<void()> task) {
+    CancellationToken token;
+    const TimePoint deadline = runtime_->now() + delay;
+    if (waitsOnRealClock_ && isServiceThread()) {
+        // On real time the service thread's own wait is the timer: pacing fires up to 60 times
+        // a second per stream, and a timer thread would add two wake-ups each time.
+        localTimers_.emplace(deadline, LocalTimer{token, std::move(task)});
+        return TaskHandle(token);
+    }
     std::weak_ptr<CaptureEngine> weak = weak_from_this();
-    return timerQueue_->asyncAfter(delay, [weak, task = std::move(task)] {
-        if (auto engine = weak.lock()) {
-            engine->post([task](bool onServiceThread) {
-                if (onServiceThread) {
-                    task();
-                }
-            });
+    runtime_->executor().scheduleAt(deadline, Duration::zero(),
+                                    [weak, token, task = std::move(task)] {
+                                        if (token.isCancelled()) {
+                                            return;
+                                        }
+                                        if (auto engine = weak.lock()) {
+                                            engine->post([token, task](bool onServiceThread) {
+                                                if (onServiceThread && !token.isCancelled()) {
+                                                    task();
+                                                }
+                                            });
+                                        }
+                                    });
+    return TaskHandle(token);
+}
+
+int CaptureEngine::fireLocalTimers() {
+    for (;;) {
+        if (localTimers_.empty()) {
+            return -1;
         }
-    });
+        auto first = localTimers_.begin();
+        const TimePoint now = runtime_->now();
+        if (first->first > now) {
+            // Rounded up: waking early would only go round again.
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(first->first - now);
+            return static_cast<int>(std::min<std::int64_t>(wait.count(), 60'000));
+        }
+        LocalTimer timer = std::move(first->second);
+        localTimers_.erase(first);
+        if (!timer.token.isCancelled()) {
+            timer.task();
+        }
+    }
 }
 
 }  // namespace tovalo::x11

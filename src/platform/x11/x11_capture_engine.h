@@ -23,6 +23,7 @@
 #include "base/cancellation.h"
 #include "base/dispatch_runtime.h"
 #include "platform/x11/x11_connection.h"
+#include "platform/x11/x11_frame_delivery.h"
 
 namespace tovalo::x11 {
 
@@ -38,9 +39,9 @@ class CaptureEngine : public std::enable_shared_from_this<CaptureEngine> {
 
     // Connects to `displayName` (empty: $DISPLAY), checks the extensions capture needs and
     // starts the service thread. Nullptr with `error` filled when that fails.
-    static std::shared_ptr<CaptureEngine> start(const std::string& displayName,
-                                                std::shared_ptr<DispatchRuntime> runtime,
-                                                Error* error);
+    static std::shared_ptr<CaptureEngine> start(
+        const std::string& displayName, std::shared_ptr<DispatchRuntime> runtime, Error* error,
+        FrameDelivery delivery = FrameDelivery::clientPixels);
     ~CaptureEngine();
     CaptureEngine(const CaptureEngine&) = delete;
     CaptureEngine& operator=(const CaptureEngine&) = delete;
@@ -60,6 +61,7 @@ class CaptureEngine : public std::enable_shared_from_this<CaptureEngine> {
     Connection& connection() const { return *connection_; }
     const std::shared_ptr<Connection>& sharedConnection() const { return connection_; }
     bool canShareMemory() const { return canShareMemory_; }
+    FrameDelivery frameDelivery() const { return delivery_; }
     bool isServiceThread() const;
 
     // The tracked source for client window `window`, shared by all sessions capturing it.
@@ -75,12 +77,14 @@ class CaptureEngine : public std::enable_shared_from_this<CaptureEngine> {
     SessionID addSession(std::unique_ptr<CaptureSession> session);
     CaptureSession* session(SessionID id) const;
     void endSession(SessionID id);
-    // Runs `task` on the service thread after `delay` on the runtime's clock.
+    // Runs `task` on the service thread after `delay` on the runtime's clock (on real time the
+    // service thread times it itself; on virtual time the runtime's timers do).
     TaskHandle scheduleAfter(Duration delay, std::function<void()> task);
 
   private:
     CaptureEngine(std::shared_ptr<Connection> connection, std::shared_ptr<DispatchRuntime> runtime,
-                  int wakeFd, std::uint8_t damageEventBase, bool canShareMemory);
+                  int wakeFd, std::uint8_t damageEventBase, bool canShareMemory,
+                  FrameDelivery delivery);
 
     void run();
     void wake();
@@ -89,13 +93,18 @@ class CaptureEngine : public std::enable_shared_from_this<CaptureEngine> {
     void dispatchEvents();
     void dispatch(const xcb_generic_event_t* event);
     void endEverything(const std::string& reason);
+    // Runs the service thread's own timers that are due; the milliseconds until the next one
+    // (-1: none).
+    int fireLocalTimers();
 
     const std::shared_ptr<Connection> connection_;
     const std::shared_ptr<DispatchRuntime> runtime_;
-    const std::shared_ptr<DispatchQueue> timerQueue_;
     const int wakeFd_;
     const std::uint8_t damageEventBase_;
     const bool canShareMemory_;
+    const FrameDelivery delivery_;
+    // The runtime's clock is the system's: the service thread times its own waits.
+    const bool waitsOnRealClock_;
 
     std::mutex mutex_;
     std::deque<Command> commands_;
@@ -110,6 +119,11 @@ class CaptureEngine : public std::enable_shared_from_this<CaptureEngine> {
     std::unordered_map<xcb_damage_damage_t, CaptureTarget*> damageRoutes_;
     std::map<SessionID, std::unique_ptr<CaptureSession>> sessions_;
     SessionID nextSessionID_ = 1;
+    struct LocalTimer {
+        CancellationToken token;
+        std::function<void()> task;
+    };
+    std::multimap<TimePoint, LocalTimer> localTimers_;
 };
 
 }  // namespace tovalo::x11

@@ -7,8 +7,9 @@
 namespace tovalo::x11 {
 
 std::shared_ptr<X11CaptureService> X11CaptureService::create(
-    const std::string& displayName, std::shared_ptr<DispatchRuntime> runtime, Error* error) {
-    auto engine = CaptureEngine::start(displayName, std::move(runtime), error);
+    const std::string& displayName, std::shared_ptr<DispatchRuntime> runtime, Error* error,
+    FrameDelivery delivery) {
+    auto engine = CaptureEngine::start(displayName, std::move(runtime), error, delivery);
     if (!engine) {
         return nullptr;
     }

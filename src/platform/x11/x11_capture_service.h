@@ -3,7 +3,8 @@
 // The screen-capture service on X11. Captures a window through XComposite (the window manager's
 // frame redirected off-screen, so covered windows are captured too), produces frames when
 // DAMAGE reports a change, paced to each stream's minimum frame interval, and reads pixels
-// through MIT-SHM into a few reused buffers per stream. Lists displays (RandR) and client
+// through MIT-SHM into a few reused buffers per stream, or hands the window's server-side
+// picture over without reading it (see FrameDelivery). Lists displays (RandR) and client
 // windows as shareable content. Everything runs on one service thread with its own X
 // connection; completions and delegate calls happen there. Recording needs no permission on X11.
 // Owned by the composition root; destroying it ends every stream (their delegates are told).
@@ -21,9 +22,9 @@ class X11CaptureService final : public CaptureService {
   public:
     // Connects to `displayName` (empty: $DISPLAY). Pacing timers and timestamps use `runtime`.
     // Nullptr with `error` filled when there is no X server or it cannot capture windows.
-    static std::shared_ptr<X11CaptureService> create(const std::string& displayName,
-                                                     std::shared_ptr<DispatchRuntime> runtime,
-                                                     Error* error);
+    static std::shared_ptr<X11CaptureService> create(
+        const std::string& displayName, std::shared_ptr<DispatchRuntime> runtime, Error* error,
+        FrameDelivery delivery = FrameDelivery::clientPixels);
     ~X11CaptureService() override;
     X11CaptureService(const X11CaptureService&) = delete;
     X11CaptureService& operator=(const X11CaptureService&) = delete;

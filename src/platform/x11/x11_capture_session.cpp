@@ -6,6 +6,7 @@
 
 #include "platform/x11/x11_frame_image.h"
 #include "platform/x11/x11_frame_scaler.h"
+#include "platform/x11/x11_surface_frame.h"
 
 namespace tovalo::x11 {
 
@@ -116,7 +117,29 @@ void CaptureSession::schedule() {
     capture();
 }
 
+void CaptureSession::captureSurface() {
+    // Nothing is read: the frame is the window's picture on the server. Events already here
+    // (the window's end, a resize) still decide whether it may be shown.
+    engine_.dispatchQueuedEvents();
+    dirty_ = false;
+    if (ended_ || !target_->isReadable()) {
+        return;
+    }
+    target_->takeChanges();
+    const TimePoint now = engine_.runtime().now();
+    lastFrameAt_ = now;
+    VideoFrameRef frame = std::make_shared<const SurfaceFrame>(target_->namedPixmap(), now);
+    if (callbacks_.onFrame) {
+        callbacks_.onFrame(frame);
+    }
+    schedule();
+}
+
 void CaptureSession::capture() {
+    if (engine_.frameDelivery() == FrameDelivery::serverSurfaces) {
+        captureSurface();
+        return;
+    }
     const std::uint32_t sourceWidth = target_->width();
     const std::uint32_t sourceHeight = target_->height();
     const std::uint32_t width = configuration_.width != 0 ? configuration_.width : sourceWidth;
@@ -140,6 +163,7 @@ void CaptureSession::capture() {
                                       engine_.canShareMemory(), nullptr);
     }
     const ShmSegment* into = scaled ? scratch_.get() : buffer.get();
+    target_->takeChanges();
     bool ok = into != nullptr && read(*into, sourceWidth, sourceHeight);
     if (ok) {
         // Events that came before the pixels (the window's end, a resize) decide whether the

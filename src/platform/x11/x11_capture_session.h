@@ -3,8 +3,9 @@
 // One running capture of one stream on the service thread: turns the source's changes into
 // frames, no more often than the stream's minimum frame interval (timed on the runtime's clock)
 // and never when nothing changed; reads the pixels through shared memory into the stream's
-// frame pool and scales them only when the stream asks for another size. Made when a stream
-// starts, owned by the engine until the stream stops or the source goes.
+// frame pool and scales them only when the stream asks for another size, or, when the engine
+// delivers server surfaces, hands over the window's named pixmap without reading it. Made when a
+// stream starts, owned by the engine until the stream stops or the source goes.
 
 #include <atomic>
 #include <functional>
@@ -53,6 +54,7 @@ class CaptureSession final : public CaptureTarget::Listener {
 
     void schedule();
     void capture();
+    void captureSurface();
     bool read(const ShmSegment& into, std::uint32_t width, std::uint32_t height);
 
     CaptureEngine& engine_;

@@ -42,7 +42,7 @@ void CaptureTarget::removeListener(Listener* listener) {
 }
 
 bool CaptureTarget::isReadable() const {
-    return !gone_ && pixmap_ != XCB_NONE && clientMapped_ && frameMapped_;
+    return !gone_ && pixmap_ && clientMapped_ && frameMapped_;
 }
 
 xcb_window_t CaptureTarget::topLevelOf(xcb_window_t window, Error* error) {
@@ -106,8 +106,10 @@ bool CaptureTarget::attach(Error* error) {
             return fail("Reading the window's frame", std::nullopt);
         }
         frameMapped_ = frameAttributes->map_state != XCB_MAP_STATE_UNMAPPED;
+        frameVisual_ = frameAttributes->visual;
     } else {
         frameMapped_ = clientMapped_;
+        frameVisual_ = clientAttributes->visual;
     }
     if (auto protocol = connection.check(xcb_composite_redirect_window_checked(
             connection.get(), frame_, XCB_COMPOSITE_REDIRECT_AUTOMATIC))) {
@@ -153,15 +155,18 @@ void CaptureTarget::detach() {
     frame_ = XCB_NONE;
 }
 
-void CaptureTarget::freePixmap() {
-    if (pixmap_ == XCB_NONE) {
+void CaptureTarget::takeChanges() {
+    if (!damagePending_ || damage_ == XCB_NONE) {
         return;
     }
-    Connection& connection = engine_.connection();
-    connection.check(xcb_free_pixmap_checked(connection.get(), pixmap_));
-    pixmap_ = XCB_NONE;
-    width_ = 0;
-    height_ = 0;
+    damagePending_ = false;
+    // Anything drawn from here on is reported again.
+    xcb_damage_subtract(engine_.connection().get(), damage_, XCB_NONE, XCB_NONE);
+}
+
+void CaptureTarget::freePixmap() {
+    // Freed on the server once no frame holds it any more.
+    pixmap_.reset();
 }
 
 void CaptureTarget::renamePixmap() {
@@ -176,16 +181,16 @@ void CaptureTarget::renamePixmap() {
             xcb_composite_name_window_pixmap_checked(connection.get(), frame_, pixmap))) {
         return;
     }
-    pixmap_ = pixmap;
     Reply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(
         connection.get(), xcb_get_geometry(connection.get(), pixmap), nullptr));
-    // Frames are read as 32 bits per pixel; other depths are not captured.
+    // Frames are 32 bits per pixel; other depths are not captured.
     if (!geometry || (geometry->depth != 24 && geometry->depth != 32)) {
-        freePixmap();
+        xcb_free_pixmap(connection.get(), pixmap);
         return;
     }
-    width_ = geometry->width;
-    height_ = geometry->height;
+    pixmap_ =
+        std::make_shared<const NamedPixmap>(engine_.sharedConnection(), pixmap, geometry->width,
+                                            geometry->height, geometry->depth, frameVisual_);
 }
 
 std::optional<std::uint32_t> CaptureTarget::readWmState() {
@@ -288,7 +293,7 @@ void CaptureTarget::handleEvent(const xcb_generic_event_t* event) {
             }
             const std::uint32_t width = configure->width + 2u * configure->border_width;
             const std::uint32_t height = configure->height + 2u * configure->border_width;
-            if (pixmap_ == XCB_NONE || width != width_ || height != height_) {
+            if (!pixmap_ || width != pixmap_->width() || height != pixmap_->height()) {
                 renamePixmap();
                 if (isReadable()) {
                     notifyChanged();
@@ -331,10 +336,10 @@ void CaptureTarget::handleEvent(const xcb_generic_event_t* event) {
             return;
         }
         default:
-            if (damage_ != XCB_NONE) {
-                // Report level non-empty: the next change after this subtract reports again.
-                xcb_damage_subtract(connection.get(), damage_, XCB_NONE, XCB_NONE);
-            }
+            // Report level non-empty: no further report until the picture is taken and the
+            // damage subtracted, so a source drawing in many small steps costs one event per
+            // frame rather than one per step.
+            damagePending_ = true;
             if (isReadable()) {
                 notifyChanged();
             }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "platform/x11/x11_named_pixmap.h"
 
 namespace tovalo::x11 {
 
@@ -46,11 +47,17 @@ class CaptureTarget {
     // True while the pixmap holds the window as it is shown now.
     bool isReadable() const;
     bool isGone() const { return gone_; }
-    xcb_pixmap_t pixmap() const { return pixmap_; }
-    std::uint32_t width() const { return width_; }
-    std::uint32_t height() const { return height_; }
+    xcb_pixmap_t pixmap() const { return pixmap_ ? pixmap_->id() : xcb_pixmap_t{XCB_NONE}; }
+    // The current picture; frames hold it so it outlives the next rename while they are shown.
+    const std::shared_ptr<const NamedPixmap>& namedPixmap() const { return pixmap_; }
+    std::uint32_t width() const { return pixmap_ ? pixmap_->width() : 0; }
+    std::uint32_t height() const { return pixmap_ ? pixmap_->height() : 0; }
     xcb_window_t client() const { return client_; }
     xcb_window_t frame() const { return frame_; }
+
+    // Called as the picture is taken: changes reported so far are in it; the next one is
+    // reported again.
+    void takeChanges();
 
     // An event routed here by the engine.
     void handleEvent(const xcb_generic_event_t* event);
@@ -74,13 +81,13 @@ class CaptureTarget {
     const xcb_window_t client_;
     xcb_window_t frame_ = XCB_NONE;
     xcb_damage_damage_t damage_ = XCB_NONE;
-    xcb_pixmap_t pixmap_ = XCB_NONE;
-    std::uint32_t width_ = 0;
-    std::uint32_t height_ = 0;
+    xcb_visualid_t frameVisual_ = XCB_NONE;
+    std::shared_ptr<const NamedPixmap> pixmap_;
     bool redirected_ = false;
     bool clientMapped_ = false;
     bool frameMapped_ = false;
     bool gone_ = false;
+    bool damagePending_ = false;
     std::vector<Listener*> listeners_;
 };
 
