@@ -63,6 +63,19 @@ cpu_percent() {
     before=$(cpu_ticks "$1"); sleep "$seconds"; after=$(cpu_ticks "$1")
     awk -v d=$((after - before)) -v t="$ticks" -v s="$seconds" 'BEGIN {printf "%.1f", 100 * d / t / s}'
 }
+# Percent of one core used by each of the pids $@ over the same $seconds seconds.
+cpu_percents() {
+    local before=() after=() pid i
+    for pid in "$@"; do before+=("$(cpu_ticks "$pid")"); done
+    sleep "$seconds"
+    for pid in "$@"; do after+=("$(cpu_ticks "$pid")"); done
+    for i in "${!before[@]}"; do
+        awk -v d=$((after[i] - before[i])) -v t="$ticks" -v s="$seconds" \
+            'BEGIN {printf "%.1f ", 100 * d / t / s}'
+    done
+    echo
+}
+minus() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.1f", a - b}'; }
 rss_mb() { awk '/VmRSS/ {printf "%.1f", $2 / 1024}' "/proc/$1/status"; }
 window_of() {  # client window of pid $1
     wait_for sh -c "xdotool search --pid $1 | head -n1"
@@ -80,18 +93,24 @@ echo "repaint delay: from the latest source repaint before each overlay repaint 
 for size in 1280x800 1920x1080; do
     "$painter" --size "$size" --position 0,0 --interval-ms 16 & p=$!; pids+=("$p")
     id=$(window_of "$p")
+    sleep 1
+    read -r x0 <<<"$(cpu_percents "$xvfb")"
     "$tovalo" ctl pin "$id" >/dev/null
     sleep 2
-    t=$(cpu_percent "$tv")
-    x=$(cpu_percent "$xvfb")
-    w=${size%x*}; h=${size#*x}
+    read -r t x1 <<<"$(cpu_percents "$tv" "$xvfb")"
+    "$tovalo" ctl unpin-all >/dev/null
+    sleep 1
     ffmpeg -loglevel quiet -f x11grab -framerate 60 -video_size "$size" -i "$DISPLAY+0,0" \
         -f null - & ff=$!; pids+=("$ff")
     sleep 2
-    f=$(cpu_percent "$ff")
+    read -r f x2 <<<"$(cpu_percents "$ff" "$xvfb")"
     kill "$ff"; wait "$ff" 2>/dev/null || true
-    printf '%s changing at ~60 fps: tovalo %s%% CPU (Xvfb %s%%), ffmpeg x11grab 60 fps %s%% CPU\n' \
-        "$size" "$t" "$x" "$f"
+    printf '%s changing at ~60 fps: tovalo %s%% CPU, X server +%s%% for it; ffmpeg x11grab 60 fps' \
+        "$size" "$t" "$(minus "$x1" "$x0")"
+    printf ' %s%% CPU, X server +%s%% for it (X server drawing the source alone: %s%%)\n' \
+        "$f" "$(minus "$x2" "$x0")" "$x0"
+    "$tovalo" ctl pin "$id" >/dev/null
+    sleep 2
     shown=$("$probe" frames --source "$id" --seconds "$seconds") || shown="probe failed"
     printf '%s mirrored: %s\n' "$size" "$shown"
     if [[ "$size" == 1280x800 ]]; then
@@ -123,12 +142,13 @@ wait_for "$tovalo" ctl status
 for size in 1280x800 1920x1080; do
     "$painter" --size "$size" --position 0,0 --interval-ms 16 & p=$!; pids+=("$p")
     id=$(window_of "$p")
+    sleep 1
+    read -r x0 <<<"$(cpu_percents "$xvfb")"
     "$tovalo" ctl pin "$id" >/dev/null
     sleep 2
-    t=$(cpu_percent "$tv")
-    x=$(cpu_percent "$xvfb")
-    printf '%s changing at ~60 fps, frames read into the process: tovalo %s%% CPU (Xvfb %s%%)\n' \
-        "$size" "$t" "$x"
+    read -r t x1 <<<"$(cpu_percents "$tv" "$xvfb")"
+    printf '%s changing at ~60 fps, frames read into the process: tovalo %s%% CPU, X server +%s%%\n' \
+        "$size" "$t" "$(minus "$x1" "$x0")"
     "$tovalo" ctl unpin-all >/dev/null
     kill "$p"; wait "$p" 2>/dev/null || true
 done
