@@ -26,6 +26,8 @@ inline constexpr const char* kSCStreamErrorDomain =
 inline constexpr std::int64_t kSCStreamErrorUserDeclined = -3801;
 // An attempt to stop a stream that is not running.
 inline constexpr std::int64_t kSCStreamErrorAttemptToStopStreamState = -3808;
+// An output added twice, or removed without being added.
+inline constexpr std::int64_t kSCStreamErrorInvalidParameter = -3812;
 
 enum class PixelFormat { bgra };
 enum class ColorSpace { sRGB };

@@ -25,7 +25,7 @@ class SimStream;
 // Codes of the capture service's error domain that only the simulation produces.
 inline constexpr std::int64_t kSCStreamErrorAttemptToStartStreamState = -3807;
 inline constexpr std::int64_t kSCStreamErrorAttemptToConfigStreamState = -3810;
-inline constexpr std::int64_t kSCStreamErrorInvalidParameter = -3812;
+using ::tovalo::kSCStreamErrorInvalidParameter;
 // The captured window is gone.
 inline constexpr std::int64_t kSCStreamErrorNoCaptureSource = -3815;
 

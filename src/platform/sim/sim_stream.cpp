@@ -16,17 +16,6 @@ Error streamError(std::int64_t code, std::string description) {
 
 }  // namespace
 
-// One output with the queue its frames go to. A delivery holds `mutex` while it checks
-// `removed` and calls the output, so removal (which takes the same mutex) returns only once no
-// delivery is running or can still start; recursive, so an output may remove itself from
-// within its own frame callback.
-struct SimStream::Registration {
-    std::shared_ptr<SCStreamOutput> output;
-    std::shared_ptr<DispatchQueue> queue;
-    std::recursive_mutex mutex;
-    bool removed = false;
-};
-
 SimStream::SimStream(std::shared_ptr<SimCaptureService> service, SCContentFilter filter,
                      SCStreamConfiguration configuration, std::weak_ptr<SCStreamDelegate> delegate)
     : service_(std::move(service)),
@@ -38,40 +27,11 @@ SimStream::~SimStream() = default;
 
 std::optional<Error> SimStream::addStreamOutput(std::shared_ptr<SCStreamOutput> output,
                                                 std::shared_ptr<DispatchQueue> queue) {
-    if (!output || !queue) {
-        return streamError(kSCStreamErrorInvalidParameter, "An output and a queue are required.");
-    }
-    std::lock_guard lock(mutex_);
-    for (const auto& registration : outputs_) {
-        if (registration->output == output) {
-            return streamError(kSCStreamErrorInvalidParameter,
-                               "The output was already added to the stream.");
-        }
-    }
-    auto registration = std::make_shared<Registration>();
-    registration->output = std::move(output);
-    registration->queue = std::move(queue);
-    outputs_.push_back(std::move(registration));
-    return std::nullopt;
+    return outputs_.add(std::move(output), std::move(queue));
 }
 
 std::optional<Error> SimStream::removeStreamOutput(const std::shared_ptr<SCStreamOutput>& output) {
-    std::shared_ptr<Registration> removed;
-    {
-        std::lock_guard lock(mutex_);
-        auto it = std::find_if(outputs_.begin(), outputs_.end(), [&](const auto& registration) {
-            return registration->output == output;
-        });
-        if (it == outputs_.end()) {
-            return streamError(kSCStreamErrorInvalidParameter, "The output is not on the stream.");
-        }
-        removed = *it;
-        outputs_.erase(it);
-    }
-    // Waits for a delivery in progress on another thread; later deliveries see the flag.
-    std::lock_guard deliveryLock(removed->mutex);
-    removed->removed = true;
-    return std::nullopt;
+    return outputs_.remove(output);
 }
 
 void SimStream::complete(Duration delay, CaptureCompletion completion, std::optional<Error> error) {
@@ -226,8 +186,7 @@ SimStream::State SimStream::state() const {
 }
 
 int SimStream::outputCount() const {
-    std::lock_guard lock(mutex_);
-    return static_cast<int>(outputs_.size());
+    return outputs_.count();
 }
 
 std::uint64_t SimStream::frameCount() const {
@@ -298,19 +257,8 @@ void SimStream::emitFrameLocked() {
     }
     VideoFrameRef frame =
         std::make_shared<const SimVideoFrame>(windowID(), sequence, width, height, now);
-    std::weak_ptr<SimStream> weak = weak_from_this();
-    // Queued under the stream's lock so frames reach each queue in sequence order.
-    for (const auto& registration : outputs_) {
-        registration->queue->async([registration, frame, weak] {
-            std::lock_guard deliveryLock(registration->mutex);
-            if (registration->removed) {
-                return;
-            }
-            if (auto self = weak.lock()) {
-                registration->output->didOutputFrame(*self, frame);
-            }
-        });
-    }
+    // Handed in under the stream's lock, so frames reach each queue in sequence order.
+    outputs_.deliver(frame, weak_from_this());
 }
 
 void SimStream::stopFramesLocked() {

@@ -16,6 +16,7 @@
 
 #include "base/repeating_timer.h"
 #include "capture/capture_service.h"
+#include "capture/stream_output_registry.h"
 
 namespace tovalo::sim {
 
@@ -57,8 +58,6 @@ class SimStream final : public SCStream, public std::enable_shared_from_this<Sim
     void stopWithError(const Error& error);
 
   private:
-    struct Registration;
-
     void finishStart(std::uint64_t generation, std::optional<Error> failure,
                      const CaptureCompletion& completion);
     void finishStop(std::uint64_t generation, const CaptureCompletion& completion);
@@ -77,7 +76,7 @@ class SimStream final : public SCStream, public std::enable_shared_from_this<Sim
     State state_ = State::stopped;
     // Tells a pending start or stop whether it is still the latest one.
     std::uint64_t generation_ = 0;
-    std::vector<std::shared_ptr<Registration>> outputs_;
+    StreamOutputRegistry outputs_;
     std::uint64_t frameSequence_ = 0;
     std::optional<TimePoint> lastFrameAt_;
     bool framePending_ = false;

@@ -13,7 +13,7 @@ namespace tovalo::x11 {
 // A start of a stream that is already running.
 inline constexpr std::int64_t kCaptureErrorAttemptToStartStreamState = -3807;
 // An output added twice, or removed without being added.
-inline constexpr std::int64_t kCaptureErrorInvalidParameter = -3812;
+inline constexpr std::int64_t kCaptureErrorInvalidParameter = kSCStreamErrorInvalidParameter;
 // The captured window is gone, or the X server is.
 inline constexpr std::int64_t kCaptureErrorNoCaptureSource = -3815;
 

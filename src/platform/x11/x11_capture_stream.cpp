@@ -14,14 +14,6 @@ Error serviceGone() {
 
 }  // namespace
 
-struct X11CaptureStream::Registration {
-    std::shared_ptr<SCStreamOutput> output;
-    std::shared_ptr<DispatchQueue> queue;
-    // Held while a frame is handed over; recursive so an output may remove itself from there.
-    std::recursive_mutex mutex;
-    bool removed = false;
-};
-
 X11CaptureStream::X11CaptureStream(std::shared_ptr<CaptureEngine> engine, SCContentFilter filter,
                                    SCStreamConfiguration configuration,
                                    std::weak_ptr<SCStreamDelegate> delegate)
@@ -48,41 +40,12 @@ X11CaptureStream::~X11CaptureStream() {
 
 std::optional<Error> X11CaptureStream::addStreamOutput(std::shared_ptr<SCStreamOutput> output,
                                                        std::shared_ptr<DispatchQueue> queue) {
-    if (!output || !queue) {
-        return captureError(kCaptureErrorInvalidParameter, "An output and a queue are required.");
-    }
-    std::lock_guard lock(mutex_);
-    for (const auto& registration : outputs_) {
-        if (registration->output == output) {
-            return captureError(kCaptureErrorInvalidParameter,
-                                "The output was already added to the stream.");
-        }
-    }
-    auto registration = std::make_shared<Registration>();
-    registration->output = std::move(output);
-    registration->queue = std::move(queue);
-    outputs_.push_back(std::move(registration));
-    return std::nullopt;
+    return outputs_.add(std::move(output), std::move(queue));
 }
 
 std::optional<Error> X11CaptureStream::removeStreamOutput(
     const std::shared_ptr<SCStreamOutput>& output) {
-    std::shared_ptr<Registration> removed;
-    {
-        std::lock_guard lock(mutex_);
-        auto it = std::find_if(outputs_.begin(), outputs_.end(), [&](const auto& registration) {
-            return registration->output == output;
-        });
-        if (it == outputs_.end()) {
-            return captureError(kCaptureErrorInvalidParameter, "The output is not on the stream.");
-        }
-        removed = *it;
-        outputs_.erase(it);
-    }
-    // Waits for a hand-over in progress; frames still queued see the flag and are dropped.
-    std::lock_guard deliveryLock(removed->mutex);
-    removed->removed = true;
-    return std::nullopt;
+    return outputs_.remove(output);
 }
 
 void X11CaptureStream::startCapture(CaptureCompletion completion) {
@@ -116,7 +79,8 @@ void X11CaptureStream::startOnService(const CaptureCompletion& completion) {
     CaptureSession::Callbacks callbacks;
     callbacks.onFrame = [weak](const VideoFrameRef& frame) {
         if (auto self = weak.lock()) {
-            self->deliver(frame);
+            // Frames come one at a time from the service thread, so they stay in order.
+            self->outputs_.deliver(frame, self->weak_from_this());
         }
     };
     callbacks.onEnded = [weak, id](const Error& error) {
@@ -229,23 +193,6 @@ int X11CaptureStream::peakFrameBufferCount() const {
 int X11CaptureStream::createdFrameBufferCount() const {
     std::lock_guard lock(mutex_);
     return pool_ ? pool_->createdBufferCount() : 0;
-}
-
-void X11CaptureStream::deliver(const VideoFrameRef& frame) {
-    std::weak_ptr<X11CaptureStream> weak = weak_from_this();
-    // Queued under the lock so frames reach each queue in order.
-    std::lock_guard lock(mutex_);
-    for (const auto& registration : outputs_) {
-        registration->queue->async([registration, frame, weak] {
-            std::lock_guard deliveryLock(registration->mutex);
-            if (registration->removed) {
-                return;
-            }
-            if (auto self = weak.lock()) {
-                registration->output->didOutputFrame(*self, frame);
-            }
-        });
-    }
 }
 
 void X11CaptureStream::sessionEnded(CaptureEngine::SessionID id, const Error& error) {

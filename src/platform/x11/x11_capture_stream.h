@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "capture/capture_service.h"
+#include "capture/stream_output_registry.h"
 #include "platform/x11/x11_capture_engine.h"
 #include "platform/x11/x11_frame_pool.h"
 
@@ -41,11 +42,8 @@ class X11CaptureStream final : public SCStream,
     int createdFrameBufferCount() const;
 
   private:
-    struct Registration;
-
     void startOnService(const CaptureCompletion& completion);
     void stopOnService(const CaptureCompletion& completion);
-    void deliver(const VideoFrameRef& frame);
     void sessionEnded(CaptureEngine::SessionID id, const Error& error);
 
     const std::shared_ptr<CaptureEngine> engine_;
@@ -57,7 +55,7 @@ class X11CaptureStream final : public SCStream,
     // Set while running; changed on the service thread only.
     CaptureEngine::SessionID session_ = 0;
     std::shared_ptr<FramePool> pool_;
-    std::vector<std::shared_ptr<Registration>> outputs_;
+    StreamOutputRegistry outputs_;
 };
 
 }  // namespace tovalo::x11
