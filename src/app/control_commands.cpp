@@ -4,7 +4,6 @@
 #include <string>
 #include <utility>
 
-#include "base/text_trimming.h"
 #include "capture/window_list_utilities.h"
 
 namespace tovalo {
@@ -12,26 +11,10 @@ namespace {
 
 const char* const kUnknownVersion = "?";
 
-std::string trimmed(std::string_view text) {
-    return std::string(trimWhitespaceAndNewlines(text));
-}
-
 ControlWindowRow rowFor(const SCWindow& window, bool isPinned) {
-    std::string appName;
-    if (window.owningApplication) {
-        appName = trimmed(window.owningApplication->applicationName);
-        if (appName.empty()) {
-            appName = trimmed(window.owningApplication->bundleIdentifier);
-        }
-    }
-    if (appName.empty()) {
-        appName = kUnknownAppName;
-    }
-    std::string title = window.title ? trimmed(*window.title) : std::string();
-    if (title.empty()) {
-        title = kUntitledWindowTitle;
-    }
-    return ControlWindowRow{window.windowID, std::move(appName), std::move(title), isPinned};
+    return ControlWindowRow{
+        window.windowID, WindowListUtilities::presentedAppName(window),
+        WindowListUtilities::presentedTitle(window).value_or(kUntitledWindowTitle), isPinned};
 }
 
 ControlError contentUnavailable() {

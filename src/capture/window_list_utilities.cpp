@@ -122,8 +122,7 @@ std::vector<WindowListEntry> WindowListUtilities::entries(const std::vector<SCDi
     return result;
 }
 
-WindowPresentation WindowListUtilities::presentation(const SCWindow& window,
-                                                     const Workspace& workspace) {
+std::string WindowListUtilities::presentedAppName(const SCWindow& window) {
     std::string appName;
     if (window.owningApplication) {
         appName = trimmed(window.owningApplication->applicationName);
@@ -131,17 +130,23 @@ WindowPresentation WindowListUtilities::presentation(const SCWindow& window,
             appName = trimmed(window.owningApplication->bundleIdentifier);
         }
     }
-    if (appName.empty()) {
-        appName = kUnknownAppName;
-    }
-    std::optional<std::string> title;
+    return appName.empty() ? std::string(kUnknownAppName) : appName;
+}
+
+std::optional<std::string> WindowListUtilities::presentedTitle(const SCWindow& window) {
     if (window.title) {
-        if (std::string t = trimmed(*window.title); !t.empty()) {
-            title = std::move(t);
+        if (std::string title = trimmed(*window.title); !title.empty()) {
+            return title;
         }
     }
+    return std::nullopt;
+}
+
+WindowPresentation WindowListUtilities::presentation(const SCWindow& window,
+                                                     const Workspace& workspace) {
+    std::string appName = presentedAppName(window);
     ImageRef icon = appIcon(window, appName, workspace);
-    return WindowPresentation{std::move(appName), std::move(title), std::move(icon)};
+    return WindowPresentation{std::move(appName), presentedTitle(window), std::move(icon)};
 }
 
 ImageRef WindowListUtilities::appIcon(const SCWindow& window, const std::string& appName,

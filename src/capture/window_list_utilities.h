@@ -61,6 +61,9 @@ class WindowListUtilities {
     // trimmed application identifier, else "Unknown App"; the trimmed title, absent when empty;
     // and appIcon() for that name.
     static WindowPresentation presentation(const SCWindow& window, const Workspace& workspace);
+    // The name and title parts of presentation() alone.
+    static std::string presentedAppName(const SCWindow& window);
+    static std::optional<std::string> presentedTitle(const SCWindow& window);
 
     // The icon of the first running application with the window's (trimmed, non-empty)
     // identifier; else the icon of the installed application named `appName`; else the generic

@@ -21,7 +21,9 @@ std::shared_ptr<const x11::NamedPixmap> makeSplitPixmap(
         xcb_poly_fill_rectangle(x, pixmap, gc, 1, &area);
     }
     xcb_free_gc(x, gc);
-    connection->flush();
+    // A round trip: the pixmap exists and is drawn before another connection refers to it.
+    x11::Reply<xcb_get_input_focus_reply_t> sync(
+        xcb_get_input_focus_reply(x, xcb_get_input_focus(x), nullptr));
     return std::make_shared<const x11::NamedPixmap>(connection, pixmap, width, height, 24,
                                                     connection->screen()->root_visual);
 }

@@ -12,7 +12,8 @@
 
 namespace tovalo::testing {
 
-// A depth-24 pixmap of the root's visual: left half `left`, right half `right` (0xRRGGBB).
+// A depth-24 pixmap of the root's visual: left half `left`, right half `right` (0xRRGGBB); drawn
+// on the server by the time it returns, so any connection may use it.
 std::shared_ptr<const x11::NamedPixmap> makeSplitPixmap(
     const std::shared_ptr<x11::Connection>& connection, std::uint16_t width, std::uint16_t height,
     std::uint32_t left, std::uint32_t right);
