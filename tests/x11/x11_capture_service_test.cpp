@@ -476,6 +476,34 @@ TEST_F(X11CaptureServiceTest, PacingKeepsFramesAtLeastTheMinimumIntervalApart) {
     }
 }
 
+TEST_F(X11CaptureServiceTest, OnTheSystemClockTheServiceThreadPacesFramesItself) {
+    // The program's own runtime: pacing waits are the service thread's, in real time.
+    auto realTime = DispatchRuntime::makeThreaded(loop_);
+    Error error;
+    auto service = X11CaptureService::create(session_->displayName(), realTime, &error);
+    ASSERT_TRUE(service) << error.description;
+    Painter painter = startPainter(0x0c0c0c);
+    SCStreamConfiguration configuration;
+    configuration.minimumFrameInterval = milliseconds(100);
+    auto frames = std::make_shared<FrameRecorder>();
+    auto stream = service->makeStream(SCContentFilter{painter.window}, configuration, {});
+    ASSERT_EQ(stream->addStreamOutput(frames, frameQueue_), std::nullopt);
+    ASSERT_EQ(start(*stream), std::nullopt);
+    ASSERT_TRUE(frames->waitForColour(0x0c0c0c));
+
+    // Changes in quick succession: the last one still arrives (a paced frame fired) and no two
+    // frames are closer than the interval.
+    for (std::uint32_t colour = 0x0d0d0d; colour <= 0x121212; colour += 0x010101) {
+        ASSERT_TRUE(paint(painter, colour));
+    }
+    ASSERT_TRUE(frames->waitForColour(0x121212));
+    const auto seen = frames->frames();
+    for (std::size_t i = 1; i < seen.size(); ++i) {
+        EXPECT_GE(seen[i].timestamp - seen[i - 1].timestamp, milliseconds(100));
+    }
+    EXPECT_EQ(stop(*stream), std::nullopt);
+}
+
 TEST_F(X11CaptureServiceTest, DestroyedWindowStopsTheStreamOnceWithAnErrorAndNoFurtherFrame) {
     Painter painter = startPainter(0x0a0b0c);
     Capture capture = makeCapture(painter);
