@@ -282,6 +282,19 @@ class X11CaptureServiceTest : public ::testing::Test {
             kGuard);
     }
 
+    // The window the window manager says is active.
+    xcb_window_t activeWindow() {
+        Connection& connection = session_->connection();
+        Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+            connection.get(),
+            xcb_get_property(connection.get(), 0, connection.root(),
+                             connection.atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 0, 1),
+            nullptr));
+        return reply && xcb_get_property_value_length(reply.get()) == 4
+                   ? *static_cast<const xcb_window_t*>(xcb_get_property_value(reply.get()))
+                   : xcb_window_t{XCB_NONE};
+    }
+
     // Size of the window-manager frame around `client`.
     std::pair<std::uint32_t, std::uint32_t> frameSize(xcb_window_t client) {
         Connection& connection = session_->connection();
@@ -423,8 +436,9 @@ TEST_F(X11CaptureServiceTest, NoFramesWhileTheWindowDoesNotChange) {
     Capture capture = makeCapture(painter);
     ASSERT_EQ(start(*capture.stream), std::nullopt);
     ASSERT_TRUE(capture.frames->waitForColour(0x445566));
-    // The window manager may still redraw the new window's decoration (focus, title) for a
-    // moment; those are real changes. Wait until a whole second passes without any.
+    // The window manager redraws a new window's decoration when it focuses it; those are real
+    // changes. Let that happen, then wait until a whole second passes without any.
+    ASSERT_TRUE(session_->waitUntil([&] { return activeWindow() == painter.window; }, kGuard));
     std::size_t before = 0;
     for (int round = 0; round < 10; ++round) {
         settle();
@@ -439,9 +453,10 @@ TEST_F(X11CaptureServiceTest, NoFramesWhileTheWindowDoesNotChange) {
     advance(seconds(10));
     EXPECT_EQ(capture.frames->count(), before);
 
+    // A change is shown (a client that draws it in several steps may give several frames).
     ASSERT_TRUE(paint(painter, 0x665544));
     settle();
-    EXPECT_EQ(capture.frames->count(), before + 1);
+    EXPECT_GE(capture.frames->count(), before + 1);
     EXPECT_EQ(capture.frames->frames().back().colour, 0x665544u);
 }
 

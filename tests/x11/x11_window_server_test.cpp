@@ -49,7 +49,23 @@ TEST_F(X11WindowServerTest, ListsClientsFrontToBackWithFrameBoundsTitleOwnerAndL
 
     // The last activated window is in front.
     ASSERT_EQ(run({"wmctrl", "-i", "-a", hex(xterm.window)}).exitCode, 0);
-    ASSERT_TRUE(session_->waitUntil([&] { return reader_->activeWindow() == xterm.window; }, 10s));
+    // The window manager may still be busy with the clock it just mapped: wait until its own
+    // stacking list (bottom to top) ends with the terminal.
+    const auto topOfStacking = [&] {
+        Connection& c = *connection_;
+        Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+            c.get(),
+            xcb_get_property(c.get(), 0, c.root(), c.atom("_NET_CLIENT_LIST_STACKING"),
+                             XCB_ATOM_WINDOW, 0, 1024),
+            nullptr));
+        const int count = reply ? xcb_get_property_value_length(reply.get()) / 4 : 0;
+        return count > 0 ? static_cast<const xcb_window_t*>(
+                               xcb_get_property_value(reply.get()))[count - 1]
+                         : xcb_window_t{XCB_WINDOW_NONE};
+    };
+    ASSERT_TRUE(session_->waitUntil(
+        [&] { return reader_->activeWindow() == xterm.window && topOfStacking() == xterm.window; },
+        10s));
     auto list = server_->copyWindowInfo(WindowListOptions::all, kNullWindowID);
     ASSERT_TRUE(list);
     std::vector<std::int64_t> order;

@@ -170,11 +170,23 @@ void CaptureEngine::run() {
         if (runCommands()) {
             continue;
         }
-        const int timeout = fireLocalTimers();
+        int timeout = fireLocalTimers();
+        // While every stream has just taken a frame, X events (in practice the next damage
+        // report) can wait until one may take the next: read then, they cost no wake-up of
+        // their own. Commands are still taken at once.
+        bool listen = !connectionLost_;
+        if (const auto quiet = eventsCanWaitUntil()) {
+            const auto wait =
+                std::chrono::ceil<std::chrono::milliseconds>(*quiet - runtime_->now());
+            const int quietTimeout =
+                static_cast<int>(std::clamp<std::int64_t>(wait.count(), 0, 1000));
+            timeout = timeout < 0 ? quietTimeout : std::min(timeout, quietTimeout);
+            listen = false;
+        }
         // Requests sent without waiting for a reply (damage subtracts) leave now.
         connection_->flush();
         pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {xcbFd, POLLIN, 0}};
-        const nfds_t count = connectionLost_ ? 1 : 2;
+        const nfds_t count = listen ? 2 : 1;
         if (poll(fds, count, timeout) < 0 && errno != EINTR) {
             break;
         }
@@ -365,6 +377,21 @@ TaskHandle CaptureEngine::scheduleAfter(Duration delay, std::function<void()> ta
                                         }
                                     });
     return TaskHandle(token);
+}
+
+std::optional<TimePoint> CaptureEngine::eventsCanWaitUntil() const {
+    if (!waitsOnRealClock_ || sessions_.empty()) {
+        return std::nullopt;
+    }
+    std::optional<TimePoint> earliest;
+    for (const auto& [id, session] : sessions_) {
+        const auto until = session->pacedUntil();
+        if (!until) {
+            return std::nullopt;
+        }
+        earliest = earliest ? std::min(*earliest, *until) : *until;
+    }
+    return earliest;
 }
 
 int CaptureEngine::fireLocalTimers() {

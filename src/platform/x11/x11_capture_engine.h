@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -96,6 +97,9 @@ class CaptureEngine : public std::enable_shared_from_this<CaptureEngine> {
     // Runs the service thread's own timers that are due; the milliseconds until the next one
     // (-1: none).
     int fireLocalTimers();
+    // On real time, until when no session could take a frame (so X events may wait); nullopt
+    // when one could now.
+    std::optional<TimePoint> eventsCanWaitUntil() const;
 
     const std::shared_ptr<Connection> connection_;
     const std::shared_ptr<DispatchRuntime> runtime_;

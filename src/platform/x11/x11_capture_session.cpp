@@ -88,6 +88,18 @@ void CaptureSession::end(const Error& error) {
     }
 }
 
+std::optional<TimePoint> CaptureSession::pacedUntil() const {
+    const Duration interval = configuration_.minimumFrameInterval;
+    if (ended_ || !lastFrameAt_ || interval <= Duration::zero()) {
+        return std::nullopt;
+    }
+    const TimePoint until = *lastFrameAt_ + interval;
+    if (until <= engine_.runtime().now()) {
+        return std::nullopt;
+    }
+    return until;
+}
+
 void CaptureSession::targetChanged() {
     requestFrame();
 }

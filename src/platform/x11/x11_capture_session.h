@@ -44,6 +44,9 @@ class CaptureSession final : public CaptureTarget::Listener {
     // Ends the session from outside (the service is ending); tells onEnded once.
     void end(const Error& error);
     const std::shared_ptr<FramePool>& pool() const { return pool_; }
+    // Until when this session cannot take another frame anyway (its last frame plus the
+    // minimum interval); nullopt when it could take one now.
+    std::optional<TimePoint> pacedUntil() const;
 
     void targetChanged() override;
     void targetGone(const Error& error) override;
