@@ -57,21 +57,15 @@ xdotool mousemove 2559 1599
 
 ticks=$(getconf CLK_TCK)
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
-# Percent of one core used by pid $1 over $seconds seconds.
-cpu_percent() {
-    local before after
-    before=$(cpu_ticks "$1"); sleep "$seconds"; after=$(cpu_ticks "$1")
-    awk -v d=$((after - before)) -v t="$ticks" -v s="$seconds" 'BEGIN {printf "%.1f", 100 * d / t / s}'
-}
-# Percent of one core used by each of the pids $@ over the same $seconds seconds.
+# Percent of one core used by each of the pids $@ over the same $seconds seconds, space-separated.
 cpu_percents() {
     local before=() after=() pid i
     for pid in "$@"; do before+=("$(cpu_ticks "$pid")"); done
     sleep "$seconds"
     for pid in "$@"; do after+=("$(cpu_ticks "$pid")"); done
     for i in "${!before[@]}"; do
-        awk -v d=$((after[i] - before[i])) -v t="$ticks" -v s="$seconds" \
-            'BEGIN {printf "%.1f ", 100 * d / t / s}'
+        awk -v d=$((after[i] - before[i])) -v t="$ticks" -v s="$seconds" -v sep=$((i > 0)) \
+            'BEGIN {printf "%s%.1f", sep ? " " : "", 100 * d / t / s}'
     done
     echo
 }
@@ -82,22 +76,32 @@ window_of() {  # client window of pid $1
     xdotool search --pid "$1" | head -n1
 }
 
-"$tovalo" & tv=$!; pids+=("$tv")
-wait_for "$tovalo" ctl status
-sleep 2
-printf 'tovalo idle: %s%% CPU, %s MB resident\n' "$(cpu_percent "$tv")" "$(rss_mb "$tv")"
-echo "repaint delay: from the latest source repaint before each overlay repaint to that one, timed by" \
-    "the arrival of DAMAGE events at one X client; it includes the overlay's capture pacing and main-thread" \
-    "hop, not the display's scan-out"
-
-for size in 1280x800 1920x1080; do
-    "$painter" --size "$size" --position 0,0 --interval-ms 16 & p=$!; pids+=("$p")
+# Starts a source of size $1 that repaints at ~60 fps and pins it. Sets p and id, x0 (the X server
+# drawing the source alone), then t and x1 (tovalo and the X server while it is mirrored).
+mirror_source() {
+    "$painter" --size "$1" --position 0,0 --interval-ms 16 & p=$!; pids+=("$p")
     id=$(window_of "$p")
     sleep 1
     read -r x0 <<<"$(cpu_percents "$xvfb")"
     "$tovalo" ctl pin "$id" >/dev/null
     sleep 2
     read -r t x1 <<<"$(cpu_percents "$tv" "$xvfb")"
+}
+end_source() {
+    "$tovalo" ctl unpin-all >/dev/null
+    kill "$p"; wait "$p" 2>/dev/null || true
+}
+
+"$tovalo" & tv=$!; pids+=("$tv")
+wait_for "$tovalo" ctl status
+sleep 2
+printf 'tovalo idle: %s%% CPU, %s MB resident\n' "$(cpu_percents "$tv")" "$(rss_mb "$tv")"
+echo "repaint delay: from the latest source repaint before each overlay repaint to that one, timed by" \
+    "the arrival of DAMAGE events at one X client; it includes the overlay's capture pacing and main-thread" \
+    "hop, not the display's scan-out"
+
+for size in 1280x800 1920x1080; do
+    mirror_source "$size"
     "$tovalo" ctl unpin-all >/dev/null
     sleep 1
     ffmpeg -loglevel quiet -f x11grab -framerate 60 -video_size "$size" -i "$DISPLAY+0,0" \
@@ -118,14 +122,13 @@ for size in 1280x800 1920x1080; do
         moved=$("$probe" follow --source "$id" --moves 10) || moved="probe failed"
         printf '%s moved: %s\n' "$size" "$moved"
     fi
-    "$tovalo" ctl unpin-all >/dev/null
-    kill "$p"; wait "$p" 2>/dev/null || true
+    end_source
 done
 
 "$painter" --size 1920x1080 --position 0,0 & p=$!; pids+=("$p")
 "$tovalo" ctl pin "$(window_of "$p")" >/dev/null
 sleep 2
-printf '1920x1080 not changing: tovalo %s%% CPU\n' "$(cpu_percent "$tv")"
+printf '1920x1080 not changing: tovalo %s%% CPU\n' "$(cpu_percents "$tv")"
 for i in 1 2 3; do
     "$painter" --size 1920x1080 --position $((i * 40)),$((i * 40)) & q=$!; pids+=("$q")
     "$tovalo" ctl pin "$(window_of "$q")" >/dev/null
@@ -140,15 +143,8 @@ kill "$tv"; wait "$tv" 2>/dev/null || true
 TOVALO_FRAME_PATH=pixels "$tovalo" & tv=$!; pids+=("$tv")
 wait_for "$tovalo" ctl status
 for size in 1280x800 1920x1080; do
-    "$painter" --size "$size" --position 0,0 --interval-ms 16 & p=$!; pids+=("$p")
-    id=$(window_of "$p")
-    sleep 1
-    read -r x0 <<<"$(cpu_percents "$xvfb")"
-    "$tovalo" ctl pin "$id" >/dev/null
-    sleep 2
-    read -r t x1 <<<"$(cpu_percents "$tv" "$xvfb")"
+    mirror_source "$size"
     printf '%s changing at ~60 fps, frames read into the process: tovalo %s%% CPU, X server +%s%%\n' \
         "$size" "$t" "$(minus "$x1" "$x0")"
-    "$tovalo" ctl unpin-all >/dev/null
-    kill "$p"; wait "$p" 2>/dev/null || true
+    end_source
 done

@@ -281,25 +281,29 @@ class Probe {
         return std::nullopt;
     }
 
-    void readTopLevels() {
+    // `window`'s children, bottom to top; none when it is gone.
+    std::vector<xcb_window_t> childrenOf(xcb_window_t window) {
         auto tree =
-            own(xcb_query_tree_reply(connection_, xcb_query_tree(connection_, root_), nullptr));
+            own(xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr));
         if (!tree) {
-            return;
+            return {};
         }
         const xcb_window_t* children = xcb_query_tree_children(tree.get());
-        const int count = xcb_query_tree_children_length(tree.get());
+        return {children, children + xcb_query_tree_children_length(tree.get())};
+    }
+
+    void readTopLevels() {
+        const std::vector<xcb_window_t> children = childrenOf(root_);
         std::vector<xcb_get_window_attributes_cookie_t> attributes;
         std::vector<xcb_get_geometry_cookie_t> geometries;
-        for (int i = 0; i < count; ++i) {
-            attributes.push_back(xcb_get_window_attributes(connection_, children[i]));
-            geometries.push_back(xcb_get_geometry(connection_, children[i]));
+        for (const xcb_window_t child : children) {
+            attributes.push_back(xcb_get_window_attributes(connection_, child));
+            geometries.push_back(xcb_get_geometry(connection_, child));
         }
-        for (int i = 0; i < count; ++i) {
-            const auto index = static_cast<std::size_t>(i);
+        for (std::size_t i = 0; i < children.size(); ++i) {
             auto attribute =
-                own(xcb_get_window_attributes_reply(connection_, attributes[index], nullptr));
-            auto geometry = own(xcb_get_geometry_reply(connection_, geometries[index], nullptr));
+                own(xcb_get_window_attributes_reply(connection_, attributes[i], nullptr));
+            auto geometry = own(xcb_get_geometry_reply(connection_, geometries[i], nullptr));
             if (!attribute || !geometry) {
                 continue;
             }
@@ -345,15 +349,8 @@ class Probe {
         xcb_damage_create(connection_, damage, window, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
         overlayDamage_[window] = damage;
         damageWindow_[damage] = window;
-        auto tree =
-            own(xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr));
-        if (!tree) {
-            return;
-        }
-        const xcb_window_t* children = xcb_query_tree_children(tree.get());
-        const int count = xcb_query_tree_children_length(tree.get());
-        for (int i = 0; i < count; ++i) {
-            watchOverlayTree(children[i]);
+        for (const xcb_window_t child : childrenOf(window)) {
+            watchOverlayTree(child);
         }
     }
 

@@ -47,6 +47,13 @@ bool hasShmDescriptors(Connection& connection) {
            (reply->major_version > 1 || (reply->major_version == 1 && reply->minor_version >= 2));
 }
 
+// poll()'s time-out for `deadline`, rounded up (waking early would only go round again) and at
+// most a minute (the loop then simply waits again).
+int pollTimeoutUntil(TimePoint deadline, TimePoint now) {
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+    return static_cast<int>(std::clamp<std::int64_t>(wait.count(), 0, 60'000));
+}
+
 }  // namespace
 
 std::shared_ptr<CaptureEngine> CaptureEngine::start(const std::string& displayName,
@@ -176,10 +183,7 @@ void CaptureEngine::run() {
         // their own. Commands are still taken at once.
         bool listen = !connectionLost_;
         if (const auto quiet = eventsCanWaitUntil()) {
-            const auto wait =
-                std::chrono::ceil<std::chrono::milliseconds>(*quiet - runtime_->now());
-            const int quietTimeout =
-                static_cast<int>(std::clamp<std::int64_t>(wait.count(), 0, 1000));
+            const int quietTimeout = pollTimeoutUntil(*quiet, runtime_->now());
             timeout = timeout < 0 ? quietTimeout : std::min(timeout, quietTimeout);
             listen = false;
         }
@@ -402,9 +406,7 @@ int CaptureEngine::fireLocalTimers() {
         auto first = localTimers_.begin();
         const TimePoint now = runtime_->now();
         if (first->first > now) {
-            // Rounded up: waking early would only go round again.
-            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(first->first - now);
-            return static_cast<int>(std::min<std::int64_t>(wait.count(), 60'000));
+            return pollTimeoutUntil(first->first, now);
         }
         LocalTimer timer = std::move(first->second);
         localTimers_.erase(first);

@@ -2,10 +2,9 @@
 
 #include <xcb/shm.h>
 
-#include <cstring>
-
 #include "platform/x11/x11_frame_image.h"
 #include "platform/x11/x11_frame_scaler.h"
+#include "platform/x11/x11_image_read.h"
 #include "platform/x11/x11_surface_frame.h"
 
 namespace tovalo::x11 {
@@ -224,18 +223,7 @@ bool CaptureSession::read(const ShmSegment& into, std::uint32_t width, std::uint
         Reply<xcb_generic_error_t> error(rawError);
         return reply && !error;
     }
-    Reply<xcb_get_image_reply_t> reply(
-        xcb_get_image_reply(connection.get(),
-                            xcb_get_image(connection.get(), XCB_IMAGE_FORMAT_Z_PIXMAP,
-                                          target_->pixmap(), 0, 0, w, h, ~0u),
-                            &rawError));
-    Reply<xcb_generic_error_t> error(rawError);
-    if (!reply || error ||
-        static_cast<std::size_t>(xcb_get_image_data_length(reply.get())) < bytes) {
-        return false;
-    }
-    std::memcpy(into.data(), xcb_get_image_data(reply.get()), bytes);
-    return true;
+    return readZPixmap(connection.get(), target_->pixmap(), w, h, into.data());
 }
 
 }  // namespace tovalo::x11

@@ -1,6 +1,6 @@
 #include "platform/x11/x11_surface_frame.h"
 
-#include <cstring>
+#include "platform/x11/x11_image_read.h"
 
 namespace tovalo::x11 {
 
@@ -17,20 +17,11 @@ const std::uint8_t* SurfaceFrame::data() const {
             height() > 0xffff || bytes == 0) {
             return;
         }
-        xcb_generic_error_t* rawError = nullptr;
-        Reply<xcb_get_image_reply_t> reply(
-            xcb_get_image_reply(connection,
-                                xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, pixmap_->id(),
-                                              0, 0, static_cast<std::uint16_t>(width()),
-                                              static_cast<std::uint16_t>(height()), ~0u),
-                                &rawError));
-        Reply<xcb_generic_error_t> error(rawError);
-        if (!reply || error ||
-            static_cast<std::size_t>(xcb_get_image_data_length(reply.get())) < bytes) {
-            return;
-        }
         pixels_.resize(bytes);
-        std::memcpy(pixels_.data(), xcb_get_image_data(reply.get()), bytes);
+        if (!readZPixmap(connection, pixmap_->id(), static_cast<std::uint16_t>(width()),
+                         static_cast<std::uint16_t>(height()), pixels_.data())) {
+            pixels_.clear();
+        }
     });
     return pixels_.empty() ? nullptr : pixels_.data();
 }
